@@ -1,0 +1,14 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Turns the reply to a status query into plain English. It reads the RXD display's text (the
+// rendering of everything received since the buffer was last emptied), not the raw bytes, so
+// its keys are in rendered form: the reply "00" CR is matched as " 0 0".
+//
+// Returns the new status display text, or nothing when lastCommand is not a status query under
+// the prefix now in force or the reply matches no row.
+std::optional<std::string> decodeStatus(std::string_view rxdText, std::string_view lastCommand,
+                                        std::string_view idPrefix);

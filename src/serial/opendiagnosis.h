@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+// Why a device could not be opened, found out from the device itself, and what the operator
+// can do about it.
+enum class OpenFailure { NoSuchDevice, PermissionDenied, InUse, Other };
+
+OpenFailure diagnoseOpenFailure(const std::string &path);
+
+// The text of the message box: which port and device were tried, what went wrong and what to
+// do. detail is the serial layer's own wording, used for failures of no known cause.
+std::string describeOpenFailure(int port, const std::string &path, OpenFailure failure,
+                                const std::string &detail);
+
+// The name of the group that owns the device, or its number when it has no name.
+std::string deviceGroup(const std::string &path);
+
+// Takes an advisory lock on an open device, so that a second program cannot share the line.
+// False when another program holds it.
+bool lockDevice(int fd);

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string_view>
+
+// What the serial layer changes on the panel: the three displays and the COM settings frame.
+class PanelDisplays {
+public:
+    virtual ~PanelDisplays() = default;
+    virtual void setTxd(std::string_view text) = 0;     // Label11
+    virtual void setRxd(std::string_view text) = 0;     // Label12
+    virtual void setStatus(std::string_view text) = 0;  // Label22
+    virtual void setFrame8Visible(bool visible) = 0;
+};
