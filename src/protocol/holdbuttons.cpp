@@ -1,7 +1,6 @@
 #include "holdbuttons.h"
 
-std::optional<std::string_view> repeatCommand(std::uint8_t heldKey)
-{
+std::optional<std::string_view> repeatCommand(std::uint8_t heldKey) {
     if (heldKey == kSelectReleasedCode)
         return kSelectReleasedCommand;
     for (const HoldButton &button : kHoldButtons) {
@@ -11,8 +10,7 @@ std::optional<std::string_view> repeatCommand(std::uint8_t heldKey)
     return std::nullopt;
 }
 
-const HoldButton *findHoldButton(std::string_view control)
-{
+const HoldButton *findHoldButton(std::string_view control) {
     for (const HoldButton &button : kHoldButtons) {
         if (button.control == control)
             return &button;

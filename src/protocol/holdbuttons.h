@@ -16,8 +16,8 @@ struct HoldButton {
     std::uint8_t code;  // what heldKey holds while it is down
     std::string_view command;
     Kind kind;
-    int repeatMs = 0;       // Timer1 on the press (ordinary and digital zoom)
-    int replyTimeoutMs = 0;  // Timer2 on the press
+    int repeatMs = 0;          // Timer1 on the press (ordinary and digital zoom)
+    int replyTimeoutMs = 0;    // Timer2 on the press
     int displayTimeoutMs = 0;  // Timer4 on the press
 };
 

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-std::string renderTraffic(std::string_view text)
-{
+std::string renderTraffic(std::string_view text) {
     text = text.substr(0, std::min(text.size(), kMaxRenderedChars));
     std::string rendering;
     rendering.reserve(1 + 3 * text.size());
@@ -26,8 +25,7 @@ std::string renderTraffic(std::string_view text)
     return rendering;
 }
 
-void appendReceived(std::string &rxBuffer, std::string_view received)
-{
+void appendReceived(std::string &rxBuffer, std::string_view received) {
     if (rxBuffer.size() >= kMaxRenderedChars)
         return;
     rxBuffer.append(received.substr(0, kMaxRenderedChars - rxBuffer.size()));

@@ -42,8 +42,7 @@ public:
     void setOnComm(std::function<void()> onComm) { m_onComm = std::move(onComm); }
 
 protected:
-    void raiseOnComm()
-    {
+    void raiseOnComm() {
         if (m_onComm)
             m_onComm();
     }

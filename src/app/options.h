@@ -1,0 +1,22 @@
+#pragma once
+
+#include "serial/devicemap.h"
+
+#include <string>
+#include <vector>
+
+// The command line of koru-panel. Without options the panel runs as designed: COM1 and COM2
+// on the first two serial devices.
+struct Options {
+    enum class Action { Run, Help, Version, Error };
+
+    Action action = Action::Run;
+    DeviceMap devices;
+    bool demo = false;
+    std::string error;  // for Action::Error
+
+    static Options parse(const std::vector<std::string> &arguments);
+};
+
+std::string usage();
+std::string versionText();
