@@ -1,0 +1,95 @@
+#pragma once
+
+#include "serial/serialcontrol.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// A serial control with no line behind it: it records what the panel does with it and lets a
+// test play the projector's side. Every port opens unless failOpen() says otherwise.
+class FakeSerialControl : public SerialControl {
+public:
+    std::vector<std::string> written;  // every frame output() put on the line, in order
+    std::vector<std::string> log;      // "CommPort=2", "Settings=...", "PortOpen=true", ...
+    int opens = 0;                     // successful openings
+    int failedOpens = 0;               // openings refused by failOpen() or an open port
+    int closes = 0;                    // closings of an open port
+
+    // Opening this port fails with this error until allowOpen(port).
+    void failOpen(int port, SerialError error) { m_failures[port] = std::move(error); }
+    void allowOpen(int port) { m_failures.erase(port); }
+
+    // The projector sends bytes: they wait to be read and OnComm is raised with commEvent 2.
+    // Works whether or not the port is open, so a test needs no opening to play a reply.
+    void receive(std::string bytes) {
+        m_waiting += bytes;
+        raise(kEventReceive);
+    }
+    // The adapter is pulled out: the port closes under the panel and OnComm reports it.
+    void loseLine() {
+        m_open = false;
+        log.push_back("lost");
+        raise(kEventPortLost);
+    }
+    // Raises OnComm with any event code (line errors, modem-line changes).
+    void raise(int event) {
+        m_commEvent = event;
+        raiseOnComm();
+    }
+    // Bytes received and not yet read by input().
+    const std::string &waiting() const { return m_waiting; }
+
+    void setCommPort(int port) override {
+        m_commPort = port;
+        log.push_back("CommPort=" + std::to_string(port));
+    }
+    int commPort() const override { return m_commPort; }
+    void setSettings(std::string_view settings) override {
+        m_settings = std::string(settings);
+        log.push_back("Settings=" + m_settings);
+    }
+    std::string settings() const override { return m_settings; }
+    bool portOpen() const override { return m_open; }
+    std::optional<SerialError> setPortOpen(bool open) override {
+        if (!open) {
+            log.push_back("PortOpen=false");
+            if (m_open)
+                ++closes;
+            m_open = false;
+            return std::nullopt;
+        }
+        std::optional<SerialError> error;
+        if (m_open)
+            error = SerialError{2, "the port is already open"};
+        else if (const auto failure = m_failures.find(m_commPort); failure != m_failures.end())
+            error = failure->second;
+        if (error) {
+            log.push_back("PortOpen=true failed");
+            ++failedOpens;
+            return error;
+        }
+        log.push_back("PortOpen=true");
+        ++opens;
+        m_open = true;
+        return std::nullopt;
+    }
+    // A closed port writes nothing, as the real control drops the frame.
+    void output(std::string_view frame) override {
+        if (m_open)
+            written.emplace_back(frame);
+    }
+    std::string input() override { return std::exchange(m_waiting, {}); }
+    int commEvent() const override { return m_commEvent; }
+
+private:
+    std::map<int, SerialError> m_failures;
+    std::string m_waiting;
+    std::string m_settings;
+    int m_commPort = 1;
+    int m_commEvent = 0;
+    bool m_open = false;
+};

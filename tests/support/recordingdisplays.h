@@ -1,0 +1,54 @@
+#pragma once
+
+#include "platform/virtualclock.h"
+#include "serial/paneldisplays.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The TXD, RXD and status displays and the COM settings frame, as plain values, with every
+// change kept in order (and stamped with the virtual time when a clock is given).
+class RecordingDisplays : public PanelDisplays {
+public:
+    enum class Target { Txd, Rxd, Status, Frame8 };
+    struct Change {
+        std::int64_t at;  // clock time of the change, 0 without a clock
+        Target target;
+        std::string text;  // the new text; "shown" or "hidden" for Frame8
+    };
+
+    explicit RecordingDisplays(const VirtualClock *clock = nullptr) : m_clock(clock) {}
+
+    std::string txd;             // Label11
+    std::string rxd;             // Label12
+    std::string status;          // Label22
+    bool frame8Visible = false;  // Frame8 starts hidden
+    std::vector<Change> history;
+
+    void setTxd(std::string_view text) override { record(Target::Txd, txd = text); }
+    void setRxd(std::string_view text) override { record(Target::Rxd, rxd = text); }
+    void setStatus(std::string_view text) override { record(Target::Status, status = text); }
+    void setFrame8Visible(bool visible) override {
+        frame8Visible = visible;
+        record(Target::Frame8, visible ? "shown" : "hidden");
+    }
+
+    // The changes made to one display, oldest first.
+    std::vector<Change> changesOf(Target target) const {
+        std::vector<Change> changes;
+        for (const Change &change : history) {
+            if (change.target == target)
+                changes.push_back(change);
+        }
+        return changes;
+    }
+
+private:
+    void record(Target target, std::string text) {
+        history.push_back({m_clock ? m_clock->now() : 0, target, std::move(text)});
+    }
+
+    const VirtualClock *m_clock;
+};
