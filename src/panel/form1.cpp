@@ -282,12 +282,15 @@ bool Form1::Form_Load() {
 }
 
 views::FrameMetrics Form1::frameMetrics() const {
+    // A platform with no title bar reports no real frame (the offscreen platform draws a
+    // thin margin and nothing above it).
     const QRect outer = frameGeometry();
     const QRect inner = geometry();
-    if (!isVisible() || outer.height() <= inner.height())
-        return {};
     const int border = inner.left() - outer.left();
-    return {outer.height() - inner.height() - 2 * border, border};
+    const int titleBar = inner.top() - outer.top() - border;
+    if (!isVisible() || titleBar <= 0)
+        return {};
+    return {titleBar, border};
 }
 
 void Form1::setHeight(int twips) {
