@@ -29,6 +29,8 @@ public:
         m_waiting += bytes;
         raise(kEventReceive);
     }
+    // Bytes arrive but no event is raised yet (a later receive() or raise() reports them).
+    void queue(std::string bytes) { m_waiting += bytes; }
     // The adapter is pulled out: the port closes under the panel and OnComm reports it.
     void loseLine() {
         m_open = false;
