@@ -1,9 +1,9 @@
 // The panel's start-up, its views and keys, the COM and END buttons and the port options,
 // driven through the real widgets.
+#include <QScreen>
+
 #include "panel/views.h"
 #include "panelfixture.h"
-
-#include <QScreen>
 
 namespace {
 
@@ -18,7 +18,8 @@ constexpr int kDataClientPx = 443 - 25;
 constexpr int kFullClientPx = 480 - 25;
 
 void sendKey(PanelFixture &panel, Qt::Key key, Qt::KeyboardModifiers modifiers,
-             bool autoRepeat = false) {
+             bool autoRepeat = false)
+{
     QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : panel.form.get();
     QKeyEvent press(QEvent::KeyPress, key, modifiers, QString(), autoRepeat);
     QApplication::sendEvent(target, &press);
@@ -59,7 +60,8 @@ private Q_SLOTS:
     void aLostPortShowsNoMessageAndSendsGoNowhere();
 };
 
-void TestForm1::startUpOpensCom1At19200InTheCompactView() {
+void TestForm1::startUpOpensCom1At19200InTheCompactView()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     const std::vector<std::string> expected{"CommPort=1",    "Settings=19200,N,8,1",
@@ -94,7 +96,8 @@ void TestForm1::startUpOpensCom1At19200InTheCompactView() {
     QCOMPARE(panel.form->windowTitle(), QStringLiteral("KORU   M2V & NV7R    CONTROL   Ver.1.31"));
 }
 
-void TestForm1::startUpPlacesTheTopAsIfTheWindowHadItsFullHeight_data() {
+void TestForm1::startUpPlacesTheTopAsIfTheWindowHadItsFullHeight_data()
+{
     QTest::addColumn<double>("screenWidth");
     QTest::addColumn<double>("screenHeight");
     QTest::addColumn<double>("left");
@@ -105,7 +108,8 @@ void TestForm1::startUpPlacesTheTopAsIfTheWindowHadItsFullHeight_data() {
     QTest::newRow("smaller than the panel") << 9000.0 << 6000.0 << -292.5 << -600.0;
 }
 
-void TestForm1::startUpPlacesTheTopAsIfTheWindowHadItsFullHeight() {
+void TestForm1::startUpPlacesTheTopAsIfTheWindowHadItsFullHeight()
+{
     QFETCH(double, screenWidth);
     QFETCH(double, screenHeight);
     QFETCH(double, left);
@@ -118,7 +122,8 @@ void TestForm1::startUpPlacesTheTopAsIfTheWindowHadItsFullHeight() {
     QCOMPARE((screenHeight - views::kCompactHeight) / 2 - place.top, 1000.0);
 }
 
-void TestForm1::startUpPlacesTheWindowOnTheScreen() {
+void TestForm1::startUpPlacesTheWindowOnTheScreen()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     const QRect screen = panel.form->screen()->geometry();
@@ -128,7 +133,8 @@ void TestForm1::startUpPlacesTheWindowOnTheScreen() {
     QCOMPARE(panel.form->frameGeometry().top(), screen.top() + qRound(top));
 }
 
-void TestForm1::startUpFailureShowsTheErrorAndNeverShowsThePanel() {
+void TestForm1::startUpFailureShowsTheErrorAndNeverShowsThePanel()
+{
     PanelFixture panel;
     panel.comm.failOpen(1, SerialError{1, "Cannot open COM1 (/dev/ttyS0): no such device."});
     QVERIFY(!panel.form->Form_Load());
@@ -141,7 +147,8 @@ void TestForm1::startUpFailureShowsTheErrorAndNeverShowsThePanel() {
     QVERIFY(!panel.comm.portOpen());
 }
 
-void TestForm1::onlyCtrlHOpensTheFullView_data() {
+void TestForm1::onlyCtrlHOpensTheFullView_data()
+{
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("modifiers");
     QTest::addColumn<bool>("opens");
@@ -157,7 +164,8 @@ void TestForm1::onlyCtrlHOpensTheFullView_data() {
         << int(Qt::Key_H) << int(Qt::ControlModifier | Qt::KeypadModifier) << true;
 }
 
-void TestForm1::onlyCtrlHOpensTheFullView() {
+void TestForm1::onlyCtrlHOpensTheFullView()
+{
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(bool, opens);
@@ -172,7 +180,8 @@ void TestForm1::onlyCtrlHOpensTheFullView() {
     QCOMPARE(dataView->text(), opens ? QStringLiteral("CLOSE") : kShowData);
 }
 
-void TestForm1::ctrlHInTheDataViewGrowsToFullAndSaysClose() {
+void TestForm1::ctrlHInTheDataViewGrowsToFullAndSaysClose()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     sendKey(panel, Qt::Key_H, Qt::ControlModifier);
@@ -192,7 +201,8 @@ void TestForm1::ctrlHInTheDataViewGrowsToFullAndSaysClose() {
     QCOMPARE(panel.get<QPushButton>("Command34")->text(), QStringLiteral("CLOSE"));
 }
 
-void TestForm1::ctrlHRepeatsLikeTheFirstPress() {
+void TestForm1::ctrlHRepeatsLikeTheFirstPress()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     sendKey(panel, Qt::Key_H, Qt::ControlModifier);
@@ -203,7 +213,8 @@ void TestForm1::ctrlHRepeatsLikeTheFirstPress() {
     QCOMPARE(panel.get<QPushButton>("Command34")->text(), QStringLiteral("CLOSE"));
 }
 
-void TestForm1::dataViewButtonAtExactly6000GoesCompact() {
+void TestForm1::dataViewButtonAtExactly6000GoesCompact()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     sendKey(panel, Qt::Key_H, Qt::ControlModifier);
@@ -217,7 +228,8 @@ void TestForm1::dataViewButtonAtExactly6000GoesCompact() {
     QCOMPARE(panel.form->Height(), views::kDataHeight);
 }
 
-void TestForm1::closeInTheFullViewGivesTheCompactView() {
+void TestForm1::closeInTheFullViewGivesTheCompactView()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     sendKey(panel, Qt::Key_H, Qt::ControlModifier);
@@ -228,7 +240,8 @@ void TestForm1::closeInTheFullViewGivesTheCompactView() {
     QVERIFY(panel.get("Command34")->isVisible());
 }
 
-void TestForm1::spaceOnTheHiddenBelowEdgeButtonOpensTheDataView() {
+void TestForm1::spaceOnTheHiddenBelowEdgeButtonOpensTheDataView()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     QApplication::setActiveWindow(panel.form.get());
@@ -243,7 +256,8 @@ void TestForm1::spaceOnTheHiddenBelowEdgeButtonOpensTheDataView() {
     QCOMPARE(panel.get<QPushButton>("Command34")->text(), kHideData);
 }
 
-void TestForm1::keyPreviewNeverConsumesTheKey() {
+void TestForm1::keyPreviewNeverConsumesTheKey()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     QApplication::setActiveWindow(panel.form.get());
@@ -256,7 +270,8 @@ void TestForm1::keyPreviewNeverConsumesTheKey() {
     QCOMPARE(panel.form->Height(), views::kCompactHeight);
 }
 
-void TestForm1::comButtonShowsPortSettingsForFiveSeconds() {
+void TestForm1::comButtonShowsPortSettingsForFiveSeconds()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     panel.click("Command33");
@@ -269,7 +284,8 @@ void TestForm1::comButtonShowsPortSettingsForFiveSeconds() {
     QVERIFY(!panel.form->Timer3.enabled());
 }
 
-void TestForm1::dataViewClickRestartsTheFiveSecondsWhilePortSettingsShow() {
+void TestForm1::dataViewClickRestartsTheFiveSecondsWhilePortSettingsShow()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     sendKey(panel, Qt::Key_H, Qt::ControlModifier);
@@ -282,7 +298,8 @@ void TestForm1::dataViewClickRestartsTheFiveSecondsWhilePortSettingsShow() {
     QVERIFY(!panel.frame8Shown());
 }
 
-void TestForm1::endClosesThePortAndEndsAtOnce() {
+void TestForm1::endClosesThePortAndEndsAtOnce()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     panel.click("Command44");
@@ -305,7 +322,8 @@ void TestForm1::endClosesThePortAndEndsAtOnce() {
     QVERIFY(panel.messages.shown.empty());
 }
 
-void TestForm1::endWithThePortClosedStillEnds() {
+void TestForm1::endWithThePortClosedStillEnds()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     panel.comm.failOpen(2, SerialError{1, "no COM2"});
@@ -318,7 +336,8 @@ void TestForm1::endWithThePortClosedStillEnds() {
     QVERIFY(panel.messages.shown.empty());
 }
 
-void TestForm1::closeBoxEndsTheProgram() {
+void TestForm1::closeBoxEndsTheProgram()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     panel.form->close();
@@ -326,7 +345,8 @@ void TestForm1::closeBoxEndsTheProgram() {
     QVERIFY(panel.form->ended());
 }
 
-void TestForm1::choosingCom2ReopensThePortOnCom2() {
+void TestForm1::choosingCom2ReopensThePortOnCom2()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     panel.comm.log.clear();
@@ -340,7 +360,8 @@ void TestForm1::choosingCom2ReopensThePortOnCom2() {
     QVERIFY(panel.comm.written.empty());
 }
 
-void TestForm1::failedCom2ReportsAndLeavesThePortClosed() {
+void TestForm1::failedCom2ReportsAndLeavesThePortClosed()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     panel.comm.failOpen(2, SerialError{1, "Cannot open COM2 (/dev/ttyS1): no such device."});
@@ -357,7 +378,8 @@ void TestForm1::failedCom2ReportsAndLeavesThePortClosed() {
     QVERIFY(panel.get<QRadioButton>("Option2")->isChecked());
 }
 
-void TestForm1::choosingCom1AfterTheFailureOpensTheportAgain() {
+void TestForm1::choosingCom1AfterTheFailureOpensTheportAgain()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     panel.comm.failOpen(2, SerialError{1, "no COM2"});
@@ -370,7 +392,8 @@ void TestForm1::choosingCom1AfterTheFailureOpensTheportAgain() {
     QCOMPARE(panel.messages.shown.size(), std::size_t(1));
 }
 
-void TestForm1::choosingCom1AfterTheFailureReportsAFailureAgain() {
+void TestForm1::choosingCom1AfterTheFailureReportsAFailureAgain()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     panel.comm.failOpen(2, SerialError{1, "no COM2"});
@@ -385,7 +408,8 @@ void TestForm1::choosingCom1AfterTheFailureReportsAFailureAgain() {
     QVERIFY(panel.frame8Shown());
 }
 
-void TestForm1::choosing9600AppliesAtOnceWithoutReopening() {
+void TestForm1::choosing9600AppliesAtOnceWithoutReopening()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     const int opens = panel.comm.opens;
@@ -400,7 +424,8 @@ void TestForm1::choosing9600AppliesAtOnceWithoutReopening() {
     QVERIFY(panel.form->Timer3.enabled());
 }
 
-void TestForm1::sendingWithThePortClosedShowsThePortSettings() {
+void TestForm1::sendingWithThePortClosedShowsThePortSettings()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     panel.comm.failOpen(2, SerialError{1, "no COM2"});
@@ -421,7 +446,8 @@ void TestForm1::sendingWithThePortClosedShowsThePortSettings() {
     QVERIFY(!panel.frame8Shown());
 }
 
-void TestForm1::aLostPortShowsNoMessageAndSendsGoNowhere() {
+void TestForm1::aLostPortShowsNoMessageAndSendsGoNowhere()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     panel.press("Command1");

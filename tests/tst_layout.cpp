@@ -1,33 +1,36 @@
 // The panel as laid out: the table's invariants, the widgets built from it, what each view
 // shows, how it is drawn, the tab order and what a screen reader reads.
+#include <QAccessible>
+#include <QImage>
+#include <QPushButton>
+#include <set>
+
 #include "panel/layouttable.h"
 #include "panel/views.h"
 #include "panelfixture.h"
 
-#include <QAccessible>
-#include <QImage>
-#include <QPushButton>
-
-#include <set>
-
 namespace {
 
 // Where a control lies on the panel's client area, in pixels.
-QRect onPanel(PanelFixture &panel, const char *name) {
+QRect onPanel(PanelFixture &panel, const char *name)
+{
     QWidget *widget = panel.get(name);
     return QRect(widget->mapTo(panel.form.get(), QPoint(0, 0)), widget->size());
 }
 
-QColor pixel(const QImage &image, QPoint at) {
+QColor pixel(const QImage &image, QPoint at)
+{
     return image.pixelColor(at);
 }
 
-QString accessibleName(QWidget *widget) {
+QString accessibleName(QWidget *widget)
+{
     QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
     return iface ? iface->text(QAccessible::Name) : QString();
 }
 
-void ctrlH(PanelFixture &panel) {
+void ctrlH(PanelFixture &panel)
+{
     QWidget *focus = QApplication::focusWidget();
     QKeyEvent press(QEvent::KeyPress, Qt::Key_H, Qt::ControlModifier);
     QApplication::sendEvent(focus ? focus : panel.form.get(), &press);
@@ -51,7 +54,8 @@ private Q_SLOTS:
     void displaysShowMarkupAsPlainText();
 };
 
-void TestLayout::tableHoldsEveryControlOnce() {
+void TestLayout::tableHoldsEveryControlOnce()
+{
     using layout::Kind;
     std::map<Kind, int> kinds;
     std::set<std::string_view> names;
@@ -79,7 +83,8 @@ void TestLayout::tableHoldsEveryControlOnce() {
     QCOMPARE(*tabs.rbegin(), 93);
 }
 
-void TestLayout::everyControlLiesInsideItsContainer() {
+void TestLayout::everyControlLiesInsideItsContainer()
+{
     for (const layout::Control &control : layout::kControls) {
         const layout::Control *container = layout::find(control.container);
         const int width = container ? container->width : layout::kClientWidth;
@@ -94,7 +99,8 @@ void TestLayout::everyControlLiesInsideItsContainer() {
     }
 }
 
-void TestLayout::widgetsTakeTheTablesNamesPlacesAndCaptions() {
+void TestLayout::widgetsTakeTheTablesNamesPlacesAndCaptions()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     for (const layout::Control &control : layout::kControls) {
@@ -125,7 +131,8 @@ void TestLayout::widgetsTakeTheTablesNamesPlacesAndCaptions() {
     QCOMPARE(panel.get("Image1")->size(), QSize(80, 26));
 }
 
-void TestLayout::optionGroupsExcludeWithinAndNotAcross() {
+void TestLayout::optionGroupsExcludeWithinAndNotAcross()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     ctrlH(panel);
@@ -147,7 +154,8 @@ void TestLayout::optionGroupsExcludeWithinAndNotAcross() {
     QVERIFY(panel.get<QRadioButton>("Option6")->isChecked());
 }
 
-void TestLayout::compactViewEndsAboveTheDataArea() {
+void TestLayout::compactViewEndsAboveTheDataArea()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     ctrlH(panel);
@@ -165,7 +173,8 @@ void TestLayout::compactViewEndsAboveTheDataArea() {
     QVERIFY(onPanel(panel, "Frame8").bottom() < bottom);
 }
 
-void TestLayout::dataViewShowsOnlyTheTopEdgeOfThePjSelectRow() {
+void TestLayout::dataViewShowsOnlyTheTopEdgeOfThePjSelectRow()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     ctrlH(panel);
@@ -184,7 +193,8 @@ void TestLayout::dataViewShowsOnlyTheTopEdgeOfThePjSelectRow() {
     QVERIFY(onPanel(panel, "Frame11").bottom() < panel.form->height());
 }
 
-void TestLayout::designStateIsTheStateAfterStartUp() {
+void TestLayout::designStateIsTheStateAfterStartUp()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     QVERIFY(panel.get("Frame8")->isHidden());
@@ -208,7 +218,8 @@ void TestLayout::designStateIsTheStateAfterStartUp() {
     QVERIFY(!(panel.form->windowFlags() & Qt::WindowMaximizeButtonHint));
 }
 
-void TestLayout::drawnPanelHasItsColoursInPlace() {
+void TestLayout::drawnPanelHasItsColoursInPlace()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     ctrlH(panel);
@@ -234,7 +245,8 @@ void TestLayout::drawnPanelHasItsColoursInPlace() {
              panel.get<QLabel>("Image1")->pixmap().toImage().pixelColor(2, 2));
 }
 
-void TestLayout::tabVisitsTheControlsInTableOrder() {
+void TestLayout::tabVisitsTheControlsInTableOrder()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     QApplication::setActiveWindow(panel.form.get());
@@ -269,7 +281,8 @@ void TestLayout::tabVisitsTheControlsInTableOrder() {
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("Command17"));
 }
 
-void TestLayout::accessibleNamesAreTheCaptionsAndTexts() {
+void TestLayout::accessibleNamesAreTheCaptionsAndTexts()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     QCOMPARE(accessibleName(panel.get("Command17")), QStringLiteral("ON"));
@@ -286,7 +299,8 @@ void TestLayout::accessibleNamesAreTheCaptionsAndTexts() {
     QCOMPARE(accessibleName(panel.get("Label22")), QStringLiteral(" Power ON"));
 }
 
-void TestLayout::displaysShowMarkupAsPlainText() {
+void TestLayout::displaysShowMarkupAsPlainText()
+{
     PanelFixture panel;
     QVERIFY(panel.start());
     panel.click("Command38");

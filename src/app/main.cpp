@@ -1,28 +1,28 @@
+#include <QApplication>
+#include <cstdio>
+#include <iostream>
+
 #include "options.h"
 #include "panel/form1.h"
 #include "platform/qtclock.h"
 #include "platform/qtmessagebox.h"
 #include "serial/qtserialcontrol.h"
 
-#include <QApplication>
-
-#include <cstdio>
-#include <iostream>
-
-int main(int argc, char *argv[]) {
+int main(int argc, char *argv[])
+{
     const Options options = Options::parse(std::vector<std::string>(argv, argv + argc));
     switch (options.action) {
-        case Options::Action::Help:
-            std::cout << usage();
-            return 0;
-        case Options::Action::Version:
-            std::cout << versionText();
-            return 0;
-        case Options::Action::Error:
-            std::cerr << "koru-panel: " << options.error << "\n\n" << usage();
-            return 2;
-        case Options::Action::Run:
-            break;
+    case Options::Action::Help:
+        std::cout << usage();
+        return 0;
+    case Options::Action::Version:
+        std::cout << versionText();
+        return 0;
+    case Options::Action::Error:
+        std::cerr << "koru-panel: " << options.error << "\n\n" << usage();
+        return 2;
+    case Options::Action::Run:
+        break;
     }
 
     QApplication app(argc, argv);

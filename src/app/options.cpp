@@ -7,7 +7,8 @@ constexpr const char *kComment = "Ver.1.31";
 
 }  // namespace
 
-Options Options::parse(const std::vector<std::string> &arguments) {
+Options Options::parse(const std::vector<std::string> &arguments)
+{
     Options options;
     auto fail = [&options](std::string message) {
         options.action = Action::Error;
@@ -55,7 +56,8 @@ Options Options::parse(const std::vector<std::string> &arguments) {
     return options;
 }
 
-std::string usage() {
+std::string usage()
+{
     return "Usage: koru-panel [OPTION]...\n"
            "Control panel for video projectors on an RS-232C line (8N1, 19200 or 9600 baud).\n"
            "\n"
@@ -70,7 +72,8 @@ std::string usage() {
            "or a pseudo-terminal.\n";
 }
 
-std::string versionText() {
+std::string versionText()
+{
     return std::string("koru-panel ") + kFileVersion + "\nFile version " + kFileVersion +
            "\nProduct version " + kFileVersion + "\nComment: " + kComment + "\n";
 }

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "serial/devicemap.h"
-
 #include <string>
 #include <vector>
+
+#include "serial/devicemap.h"
 
 // The command line of koru-panel. Without options the panel runs as designed: COM1 and COM2
 // on the first two serial devices.

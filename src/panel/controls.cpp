@@ -1,15 +1,18 @@
 #include "controls.h"
 
 #include <qdrawutil.h>
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
 
-QColor toColor(layout::Rgb rgb) {
+QColor toColor(layout::Rgb rgb)
+{
     return QColor(rgb.r, rgb.g, rgb.b);
 }
 
-void installFontSubstitutes() {
+void installFontSubstitutes()
+{
     QFont::insertSubstitution(
         QString::fromUtf8(layout::kGothic.data(), static_cast<qsizetype>(layout::kGothic.size())),
         QStringLiteral("IPAGothic"));
@@ -18,7 +21,8 @@ void installFontSubstitutes() {
         QStringLiteral("IPAPGothic"));
 }
 
-QFont toFont(const layout::Font &font) {
+QFont toFont(const layout::Font &font)
+{
     QFont qfont(QString::fromUtf8(font.face.data(), static_cast<qsizetype>(font.face.size())));
     qfont.setStyleHint(font.face == layout::kGothic ? QFont::Monospace : QFont::SansSerif);
     // Points at 96 dots per inch, as the panel was drawn: 8.25 pt is 11 pixels, 9 pt 12.
@@ -28,20 +32,25 @@ QFont toFont(const layout::Font &font) {
 }
 
 GraphicalButton::GraphicalButton(const QString &caption, QWidget *parent)
-    : QPushButton(caption, parent) {}
+    : QPushButton(caption, parent)
+{
+}
 
-void GraphicalButton::setFaceColor(const QColor &color) {
+void GraphicalButton::setFaceColor(const QColor &color)
+{
     m_face = color;
     m_hasFace = true;
     update();
 }
 
-void GraphicalButton::abandonPress() {
+void GraphicalButton::abandonPress()
+{
     m_abandoned = true;
     setDown(false);
 }
 
-void GraphicalButton::paintEvent(QPaintEvent *) {
+void GraphicalButton::paintEvent(QPaintEvent *)
+{
     QPainter painter(this);
     const QRect face = rect();
     const QBrush fill(m_hasFace ? m_face : palette().color(QPalette::Button));
@@ -65,7 +74,8 @@ void GraphicalButton::paintEvent(QPaintEvent *) {
     }
 }
 
-void GraphicalButton::mousePressEvent(QMouseEvent *event) {
+void GraphicalButton::mousePressEvent(QMouseEvent *event)
+{
     m_abandoned = false;
     if (event->button() == Qt::LeftButton)
         QPushButton::mousePressEvent(event);
@@ -74,7 +84,8 @@ void GraphicalButton::mousePressEvent(QMouseEvent *event) {
     Q_EMIT mouseDown();
 }
 
-void GraphicalButton::mouseReleaseEvent(QMouseEvent *event) {
+void GraphicalButton::mouseReleaseEvent(QMouseEvent *event)
+{
     if (event->button() == Qt::LeftButton)
         QPushButton::mouseReleaseEvent(event);
     else if (event->buttons() == Qt::NoButton)
@@ -87,6 +98,7 @@ void GraphicalButton::mouseReleaseEvent(QMouseEvent *event) {
     Q_EMIT mouseUp();
 }
 
-EtchedFrame::EtchedFrame(QWidget *parent) : QFrame(parent) {
+EtchedFrame::EtchedFrame(QWidget *parent) : QFrame(parent)
+{
     setFrameStyle(QFrame::Box | QFrame::Sunken);
 }

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "layouttable.h"
-
 #include <QColor>
 #include <QFont>
 #include <QFrame>
 #include <QPushButton>
+
+#include "layouttable.h"
 
 // The controls the panel is built of, drawn as its design has them.
 
@@ -14,7 +14,8 @@ QColor toColor(layout::Rgb rgb);
 QFont toFont(const layout::Font &font);
 // Lengths on the panel are twips; widgets take logical pixels, so a high-DPI screen scales
 // the whole panel.
-constexpr int toPixels(int twips) {
+constexpr int toPixels(int twips)
+{
     return (twips + layout::kTwipsPerPixel / 2) / layout::kTwipsPerPixel;
 }
 void installFontSubstitutes();

@@ -1,9 +1,5 @@
 #include "form1.h"
 
-#include "layouttable.h"
-#include "platform/messagebox.h"
-#include "serial/serialcontrol.h"
-
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -11,6 +7,10 @@
 #include <QPainter>
 #include <QRadioButton>
 #include <QScreen>
+
+#include "layouttable.h"
+#include "platform/messagebox.h"
+#include "serial/serialcontrol.h"
 
 namespace {
 
@@ -21,38 +21,44 @@ constexpr std::string_view kCloseCaption = "CLOSE";
 constexpr int kKeyH = 72;
 constexpr int kCtrlOnly = 2;
 
-QString fromUtf8(std::string_view text) {
+QString fromUtf8(std::string_view text)
+{
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QString fromLatin1(std::string_view text) {
+QString fromLatin1(std::string_view text)
+{
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-void colour(QWidget *widget, QPalette::ColorRole role, QColor color) {
+void colour(QWidget *widget, QPalette::ColorRole role, QColor color)
+{
     QPalette palette = widget->palette();
     palette.setColor(role, color);
     widget->setPalette(palette);
 }
 
-Qt::Alignment toAlignment(layout::Align align) {
+Qt::Alignment toAlignment(layout::Align align)
+{
     switch (align) {
-        case layout::Align::Centre:
-            return Qt::AlignHCenter | Qt::AlignTop;
-        case layout::Align::Right:
-            return Qt::AlignRight | Qt::AlignTop;
-        case layout::Align::Left:
-            break;
+    case layout::Align::Centre:
+        return Qt::AlignHCenter | Qt::AlignTop;
+    case layout::Align::Right:
+        return Qt::AlignRight | Qt::AlignTop;
+    case layout::Align::Left:
+        break;
     }
     return Qt::AlignLeft | Qt::AlignTop;
 }
 
-int shiftState(Qt::KeyboardModifiers modifiers) {
+int shiftState(Qt::KeyboardModifiers modifiers)
+{
     return (modifiers & Qt::ShiftModifier ? 1 : 0) | (modifiers & Qt::ControlModifier ? 2 : 0) |
            (modifiers & Qt::AltModifier ? 4 : 0);
 }
 
-QIcon panelIcon() {
+QIcon panelIcon()
+{
     QIcon icon;
     icon.addFile(QStringLiteral(":/panel/icon32-16.bmp"), QSize(32, 32));
     icon.addFile(QStringLiteral(":/panel/icon16-16.bmp"), QSize(16, 16));
@@ -77,7 +83,8 @@ Form1::Form1(Clock &clock, SerialControl &comm, MessageBox &messages, QWidget *p
       m_commands(
           *this, Timer1,
           [this](const std::string &text, unsigned char mode) { m_traffic.Hyouji(text, mode); }),
-      m_holds(*this, m_commands, Timer1, Timer2, Timer4) {
+      m_holds(*this, m_commands, Timer1, Timer2, Timer4)
+{
     installFontSubstitutes();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(fromUtf8(layout::kCaption));
@@ -106,54 +113,56 @@ Form1::Form1(Clock &clock, SerialControl &comm, MessageBox &messages, QWidget *p
     qApp->installEventFilter(this);
 }
 
-Form1::~Form1() {
+Form1::~Form1()
+{
     MSComm1.setOnComm({});
     qApp->removeEventFilter(this);
 }
 
-void Form1::buildControls() {
+void Form1::buildControls()
+{
     using layout::Kind;
     for (const layout::Control &row : layout::kControls) {
         QWidget *parent = row.container.empty() ? this : m_controls.at(row.container);
         const QString caption = fromUtf8(row.caption);
         QWidget *widget = nullptr;
         switch (row.kind) {
-            case Kind::Frame:
-                widget = new EtchedFrame(parent);
-                break;
-            case Kind::Label: {
-                auto *label = new QLabel(caption, parent);
-                label->setTextFormat(Qt::PlainText);
-                label->setWordWrap(true);
-                label->setAlignment(toAlignment(row.align));
-                if (row.border)
-                    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-                widget = label;
-                break;
-            }
-            case Kind::Button: {
-                auto *button = new GraphicalButton(caption, parent);
-                button->setAutoDefault(false);
-                if (row.back)
-                    button->setFaceColor(toColor(*row.back));
-                colour(button, QPalette::ButtonText, Qt::black);
-                widget = button;
-                break;
-            }
-            case Kind::Option: {
-                auto *option = new QRadioButton(caption, parent);
-                option->setChecked(row.selected);
-                widget = option;
-                break;
-            }
-            case Kind::Image: {
-                auto *image = new QLabel(parent);
-                image->setPixmap(QPixmap(QStringLiteral(":/panel/logo.bmp")));
-                image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-                image->setAccessibleName(QStringLiteral("KORU"));
-                widget = image;
-                break;
-            }
+        case Kind::Frame:
+            widget = new EtchedFrame(parent);
+            break;
+        case Kind::Label: {
+            auto *label = new QLabel(caption, parent);
+            label->setTextFormat(Qt::PlainText);
+            label->setWordWrap(true);
+            label->setAlignment(toAlignment(row.align));
+            if (row.border)
+                label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            widget = label;
+            break;
+        }
+        case Kind::Button: {
+            auto *button = new GraphicalButton(caption, parent);
+            button->setAutoDefault(false);
+            if (row.back)
+                button->setFaceColor(toColor(*row.back));
+            colour(button, QPalette::ButtonText, Qt::black);
+            widget = button;
+            break;
+        }
+        case Kind::Option: {
+            auto *option = new QRadioButton(caption, parent);
+            option->setChecked(row.selected);
+            widget = option;
+            break;
+        }
+        case Kind::Image: {
+            auto *image = new QLabel(parent);
+            image->setPixmap(QPixmap(QStringLiteral(":/panel/logo.bmp")));
+            image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            image->setAccessibleName(QStringLiteral("KORU"));
+            widget = image;
+            break;
+        }
         }
         widget->setObjectName(fromUtf8(row.name));
         widget->setGeometry(toPixels(row.left), toPixels(row.top), toPixels(row.width),
@@ -192,7 +201,8 @@ void Form1::buildControls() {
         QWidget::setTabOrder(control(focusable[i - 1]->name), control(focusable[i]->name));
 }
 
-void Form1::wireButtons() {
+void Form1::wireButtons()
+{
     for (const OneShotButton &row : kOneShotButtons) {
         auto *button = qobject_cast<GraphicalButton *>(control(row.control));
         connect(button, &QPushButton::clicked, this, [this, &row] { m_commands.click(row); });
@@ -221,7 +231,8 @@ void Form1::wireButtons() {
     }
 }
 
-void Form1::wireOptions() {
+void Form1::wireOptions()
+{
     const std::pair<std::string_view, void (Form1::*)()> portOptions[] = {
         {"Option1", &Form1::Option1_Click},
         {"Option2", &Form1::Option2_Click},
@@ -239,7 +250,8 @@ void Form1::wireOptions() {
     }
 }
 
-void Form1::selectOption(std::string_view name) {
+void Form1::selectOption(std::string_view name)
+{
     auto *option = qobject_cast<QRadioButton *>(control(name));
     if (option->isChecked())
         return;
@@ -248,12 +260,14 @@ void Form1::selectOption(std::string_view name) {
     Q_EMIT option->clicked(true);
 }
 
-QWidget *Form1::control(std::string_view name) const {
+QWidget *Form1::control(std::string_view name) const
+{
     const auto found = m_controls.find(name);
     return found == m_controls.end() ? nullptr : found->second;
 }
 
-bool Form1::Form_Load() {
+bool Form1::Form_Load()
+{
     idPrefix = "";
     commSettings = std::string(PortConfiguration::kSettings19200);
 
@@ -281,7 +295,8 @@ bool Form1::Form_Load() {
     return true;
 }
 
-views::FrameMetrics Form1::frameMetrics() const {
+views::FrameMetrics Form1::frameMetrics() const
+{
     // A platform with no title bar reports no real frame (the offscreen platform draws a
     // thin margin and nothing above it).
     const QRect outer = frameGeometry();
@@ -293,16 +308,19 @@ views::FrameMetrics Form1::frameMetrics() const {
     return {titleBar, border};
 }
 
-void Form1::setHeight(int twips) {
+void Form1::setHeight(int twips)
+{
     m_height = twips;
     applyHeight();
 }
 
-void Form1::applyHeight() {
+void Form1::applyHeight()
+{
     setFixedHeight(toPixels(m_height) - frameMetrics().extraHeightPx());
 }
 
-void Form1::Form_KeyDown(int keyCode, int shift) {
+void Form1::Form_KeyDown(int keyCode, int shift)
+{
     if (keyCode != kKeyH || (shift & 7) != kCtrlOnly)
         return;
     setHeight(views::kFullHeight);
@@ -310,7 +328,8 @@ void Form1::Form_KeyDown(int keyCode, int shift) {
     m_dataViewButton->setVisible(true);
 }
 
-void Form1::Command34_Click() {
+void Form1::Command34_Click()
+{
     Timer3.setEnabled(false);
     if (Height() >= views::kOpenThreshold) {
         setHeight(views::kCompactHeight);
@@ -322,33 +341,40 @@ void Form1::Command34_Click() {
     Timer3.setEnabled(true);
 }
 
-void Form1::Command33_Click() {
+void Form1::Command33_Click()
+{
     setFrame8Visible(true);
     Timer3.setEnabled(true);
 }
 
-void Form1::Command16_Click() {
+void Form1::Command16_Click()
+{
     MSComm1.setPortOpen(false);
     endProgram();
 }
 
-void Form1::Option1_Click() {
+void Form1::Option1_Click()
+{
     m_ports.selectPort(1);
 }
 
-void Form1::Option2_Click() {
+void Form1::Option2_Click()
+{
     m_ports.selectPort(2);
 }
 
-void Form1::Option9_Click() {
+void Form1::Option9_Click()
+{
     m_ports.selectSpeed(PortConfiguration::kSettings19200);
 }
 
-void Form1::Option10_Click() {
+void Form1::Option10_Click()
+{
     m_ports.selectSpeed(PortConfiguration::kSettings9600);
 }
 
-void Form1::endProgram() {
+void Form1::endProgram()
+{
     if (m_ended)
         return;
     // Nothing runs after the end: no tick, no serial event, no handler.
@@ -367,7 +393,8 @@ void Form1::endProgram() {
         QCoreApplication::exit(0);
 }
 
-void Form1::releaseLostHold() {
+void Form1::releaseLostHold()
+{
     if (!m_heldButton || m_ended)
         return;
     const HoldButton *button = m_heldButton;
@@ -377,7 +404,8 @@ void Form1::releaseLostHold() {
     m_holds.release(*button);
 }
 
-bool Form1::eventFilter(QObject *watched, QEvent *event) {
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
         auto *widget = static_cast<QWidget *>(watched);
         // A key event travels up from the focused control to its parents; the panel looks
@@ -392,30 +420,34 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
     return false;
 }
 
-bool Form1::event(QEvent *event) {
+bool Form1::event(QEvent *event)
+{
     switch (event->type()) {
-        case QEvent::WindowDeactivate:
-        case QEvent::WindowBlocked:
-        case QEvent::Hide:
-            releaseLostHold();
-            break;
-        default:
-            break;
+    case QEvent::WindowDeactivate:
+    case QEvent::WindowBlocked:
+    case QEvent::Hide:
+        releaseLostHold();
+        break;
+    default:
+        break;
     }
     return QWidget::event(event);
 }
 
-void Form1::showEvent(QShowEvent *event) {
+void Form1::showEvent(QShowEvent *event)
+{
     QWidget::showEvent(event);
     applyHeight();
 }
 
-void Form1::closeEvent(QCloseEvent *event) {
+void Form1::closeEvent(QCloseEvent *event)
+{
     event->accept();
     endProgram();
 }
 
-void Form1::paintEvent(QPaintEvent *) {
+void Form1::paintEvent(QPaintEvent *)
+{
     QPainter painter(this);
     const QColor line = toColor(layout::kLineColour);
     for (const layout::Line &row : layout::kArrowPadOutline) {
@@ -426,19 +458,23 @@ void Form1::paintEvent(QPaintEvent *) {
     }
 }
 
-void Form1::setTxd(std::string_view text) {
+void Form1::setTxd(std::string_view text)
+{
     m_txd->setText(fromLatin1(text));
 }
 
-void Form1::setRxd(std::string_view text) {
+void Form1::setRxd(std::string_view text)
+{
     m_rxd->setText(fromLatin1(text));
 }
 
-void Form1::setStatus(std::string_view text) {
+void Form1::setStatus(std::string_view text)
+{
     m_status->setText(fromLatin1(text));
 }
 
-void Form1::setFrame8Visible(bool visible) {
+void Form1::setFrame8Visible(bool visible)
+{
     m_frame8->setVisible(visible);
     if (visible)
         m_frame8->raise();

@@ -1,5 +1,10 @@
 #pragma once
 
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <string_view>
+
 #include "controls.h"
 #include "platform/intervaltimer.h"
 #include "protocol/commandsender.h"
@@ -9,12 +14,6 @@
 #include "serial/portconfiguration.h"
 #include "serial/trafficmonitor.h"
 #include "views.h"
-
-#include <QWidget>
-
-#include <functional>
-#include <map>
-#include <string_view>
 
 class Clock;
 class MessageBox;

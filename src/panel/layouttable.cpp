@@ -152,7 +152,8 @@ const std::array<Line, 12> kArrowPadOutline{{
 }};
 // clang-format on
 
-const Control *find(std::string_view name) {
+const Control *find(std::string_view name)
+{
     for (const Control &control : kControls) {
         if (control.name == name)
             return &control;
@@ -160,7 +161,8 @@ const Control *find(std::string_view name) {
     return nullptr;
 }
 
-Rect absoluteRect(const Control &control) {
+Rect absoluteRect(const Control &control)
+{
     Rect rect{control.left, control.top, control.width, control.height};
     for (const Control *container = find(control.container); container;
          container = find(container->container)) {

@@ -32,7 +32,8 @@ struct Placement {
 };
 
 inline Placement startPlacement(double screenWidth, double screenHeight, double panelWidth,
-                                double designHeight) {
+                                double designHeight)
+{
     return {(screenWidth - panelWidth) / 2, (screenHeight - designHeight) / 2};
 }
 

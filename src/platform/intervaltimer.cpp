@@ -1,9 +1,12 @@
 #include "intervaltimer.h"
 
 IntervalTimer::IntervalTimer(Clock &clock, int intervalMs)
-    : m_handle(clock.createTimer([this] { tick(); })), m_interval(intervalMs) {}
+    : m_handle(clock.createTimer([this] { tick(); })), m_interval(intervalMs)
+{
+}
 
-void IntervalTimer::setEnabled(bool enabled) {
+void IntervalTimer::setEnabled(bool enabled)
+{
     if (enabled == m_enabled)
         return;
     m_enabled = enabled;
@@ -13,7 +16,8 @@ void IntervalTimer::setEnabled(bool enabled) {
         m_handle->stop();
 }
 
-void IntervalTimer::setInterval(int intervalMs) {
+void IntervalTimer::setInterval(int intervalMs)
+{
     m_interval = intervalMs;
     if (!m_enabled)
         return;
@@ -23,7 +27,8 @@ void IntervalTimer::setInterval(int intervalMs) {
         m_handle->stop();
 }
 
-void IntervalTimer::tick() {
+void IntervalTimer::tick()
+{
     if (m_enabled && m_onTick)
         m_onTick();
 }

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "clock.h"
-
 #include <functional>
 #include <memory>
+
+#include "clock.h"
 
 // A timer with an enabled flag and an interval in milliseconds, raising its tick every interval
 // while enabled. Enabling a stopped timer starts a full interval; giving a running timer a new

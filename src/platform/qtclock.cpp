@@ -6,7 +6,8 @@ namespace {
 
 class QtTimerHandle : public TimerHandle {
 public:
-    explicit QtTimerHandle(std::function<void()> onTimeout) {
+    explicit QtTimerHandle(std::function<void()> onTimeout)
+    {
         m_timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&m_timer, &QTimer::timeout, &m_timer, std::move(onTimeout));
     }
@@ -19,6 +20,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TimerHandle> QtClock::createTimer(std::function<void()> onTimeout) {
+std::unique_ptr<TimerHandle> QtClock::createTimer(std::function<void()> onTimeout)
+{
     return std::make_unique<QtTimerHandle>(std::move(onTimeout));
 }

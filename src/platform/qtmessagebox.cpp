@@ -3,18 +3,19 @@
 #include <QMessageBox>
 #include <QString>
 
-void QtMessageBox::show(Icon icon, const std::string &title, const std::string &text) {
+void QtMessageBox::show(Icon icon, const std::string &title, const std::string &text)
+{
     QMessageBox box(m_parent);
     switch (icon) {
-        case Icon::Critical:
-            box.setIcon(QMessageBox::Critical);
-            break;
-        case Icon::Warning:
-            box.setIcon(QMessageBox::Warning);
-            break;
-        case Icon::Information:
-            box.setIcon(QMessageBox::Information);
-            break;
+    case Icon::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case Icon::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case Icon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
     }
     box.setWindowTitle(QString::fromStdString(title));
     box.setTextFormat(Qt::PlainText);

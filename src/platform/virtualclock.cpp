@@ -5,15 +5,18 @@
 class VirtualClock::Handle : public TimerHandle {
 public:
     Handle(VirtualClock &clock, std::function<void()> onTimeout)
-        : m_clock(&clock), m_onTimeout(std::move(onTimeout)) {
+        : m_clock(&clock), m_onTimeout(std::move(onTimeout))
+    {
         m_clock->m_handles.push_back(this);
     }
-    ~Handle() override {
+    ~Handle() override
+    {
         if (m_clock)
             std::erase(m_clock->m_handles, this);
     }
 
-    void start(int intervalMs) override {
+    void start(int intervalMs) override
+    {
         m_active = intervalMs > 0;
         m_interval = intervalMs;
         m_due = m_clock->m_now + intervalMs;
@@ -29,16 +32,19 @@ public:
     bool m_active = false;
 };
 
-VirtualClock::~VirtualClock() {
+VirtualClock::~VirtualClock()
+{
     for (Handle *handle : m_handles)
         handle->m_clock = nullptr;
 }
 
-std::unique_ptr<TimerHandle> VirtualClock::createTimer(std::function<void()> onTimeout) {
+std::unique_ptr<TimerHandle> VirtualClock::createTimer(std::function<void()> onTimeout)
+{
     return std::make_unique<Handle>(*this, std::move(onTimeout));
 }
 
-VirtualClock::Handle *VirtualClock::nextDue(std::int64_t limit) const {
+VirtualClock::Handle *VirtualClock::nextDue(std::int64_t limit) const
+{
     Handle *best = nullptr;
     for (Handle *handle : m_handles) {
         if (!handle->m_active || handle->m_due > limit)
@@ -50,11 +56,13 @@ VirtualClock::Handle *VirtualClock::nextDue(std::int64_t limit) const {
     return best;
 }
 
-void VirtualClock::advance(std::int64_t ms) {
+void VirtualClock::advance(std::int64_t ms)
+{
     advanceTo(m_now + ms);
 }
 
-void VirtualClock::advanceTo(std::int64_t time) {
+void VirtualClock::advanceTo(std::int64_t time)
+{
     while (Handle *handle = nextDue(time)) {
         m_now = handle->m_due;
         // The next due time is set before the tick runs, so a tick that restarts or stops its
@@ -65,7 +73,8 @@ void VirtualClock::advanceTo(std::int64_t time) {
     m_now = std::max(m_now, time);
 }
 
-std::int64_t VirtualClock::nextDueIn() const {
+std::int64_t VirtualClock::nextDueIn() const
+{
     std::int64_t best = -1;
     for (const Handle *handle : m_handles) {
         if (handle->m_active && (best < 0 || handle->m_due - m_now < best))

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "clock.h"
-
 #include <cstdint>
 #include <vector>
+
+#include "clock.h"
 
 // Time that moves only when told to. advance() fires every tick that falls due, in time order
 // (ties in the order the timers were started), each tick seeing what the ones before it did:

@@ -3,14 +3,18 @@
 #include "platform/intervaltimer.h"
 
 CommandSender::CommandSender(PanelState &state, IntervalTimer &timer1, Hyouji hyouji)
-    : m_state(state), m_timer1(timer1), m_hyouji(std::move(hyouji)) {}
+    : m_state(state), m_timer1(timer1), m_hyouji(std::move(hyouji))
+{
+}
 
-void CommandSender::sendCommand(std::string_view code) {
+void CommandSender::sendCommand(std::string_view code)
+{
     m_state.lastCommand = buildFrame(m_state.idPrefix, code);
     m_hyouji(m_state.lastCommand, 1);
 }
 
-void CommandSender::click(const OneShotButton &button) {
+void CommandSender::click(const OneShotButton &button)
+{
     sendCommand(button.code);
     if (button.extra == OneShotButton::Extra::MenuArrowPad) {
         // Only the interval: a stopped repeat timer stays stopped.
@@ -19,6 +23,7 @@ void CommandSender::click(const OneShotButton &button) {
     }
 }
 
-void CommandSender::selectAddress(const AddressOption &option) {
+void CommandSender::selectAddress(const AddressOption &option)
+{
     m_state.idPrefix = std::string(option.idPrefix);
 }

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "frame.h"
-#include "oneshotbuttons.h"
-#include "panelstate.h"
-
 #include <functional>
 #include <string>
 #include <string_view>
+
+#include "frame.h"
+#include "oneshotbuttons.h"
+#include "panelstate.h"
 
 class IntervalTimer;
 

@@ -1,6 +1,7 @@
 #include "holdbuttons.h"
 
-std::optional<std::string_view> repeatCommand(std::uint8_t heldKey) {
+std::optional<std::string_view> repeatCommand(std::uint8_t heldKey)
+{
     if (heldKey == kSelectReleasedCode)
         return kSelectReleasedCommand;
     for (const HoldButton &button : kHoldButtons) {
@@ -10,7 +11,8 @@ std::optional<std::string_view> repeatCommand(std::uint8_t heldKey) {
     return std::nullopt;
 }
 
-const HoldButton *findHoldButton(std::string_view control) {
+const HoldButton *findHoldButton(std::string_view control)
+{
     for (const HoldButton &button : kHoldButtons) {
         if (button.control == control)
             return &button;

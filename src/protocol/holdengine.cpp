@@ -5,9 +5,12 @@
 
 HoldEngine::HoldEngine(PanelState &state, CommandSender &sender, IntervalTimer &timer1,
                        IntervalTimer &timer2, IntervalTimer &timer4)
-    : m_state(state), m_sender(sender), m_timer1(timer1), m_timer2(timer2), m_timer4(timer4) {}
+    : m_state(state), m_sender(sender), m_timer1(timer1), m_timer2(timer2), m_timer4(timer4)
+{
+}
 
-void HoldEngine::press(const HoldButton &button) {
+void HoldEngine::press(const HoldButton &button)
+{
     if (button.kind == HoldButton::Kind::Arrow) {
         for (const ArrowTimeouts &mode : kArrowTimeouts) {
             if (mode.arrowMode == m_state.arrowMode) {
@@ -30,7 +33,8 @@ void HoldEngine::press(const HoldButton &button) {
     m_timer1.setEnabled(true);
 }
 
-void HoldEngine::release(const HoldButton &button) {
+void HoldEngine::release(const HoldButton &button)
+{
     m_state.heldKey = button.control == kSelectControl ? kSelectReleasedCode : 0;
     m_timer1.setEnabled(false);
     m_timer2.setEnabled(false);
@@ -46,7 +50,8 @@ void HoldEngine::release(const HoldButton &button) {
     }
 }
 
-void HoldEngine::Timer1_Timer() {
+void HoldEngine::Timer1_Timer()
+{
     if (m_state.heldKey == 0)
         return;
     if (const auto command = repeatCommand(m_state.heldKey))

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <functional>
+
 #include "holdbuttons.h"
 #include "panelstate.h"
-
-#include <functional>
 
 class CommandSender;
 class IntervalTimer;

@@ -1,9 +1,9 @@
 #include "statusdecoder.h"
 
-#include "frame.h"
-
 #include <array>
 #include <span>
+
+#include "frame.h"
 
 namespace {
 
@@ -64,18 +64,21 @@ constexpr std::array<Row, 12> kLampMode{{
 }};
 
 // The first n characters, or all of the text when it is shorter.
-std::string_view head(std::string_view text, std::size_t n) {
+std::string_view head(std::string_view text, std::size_t n)
+{
     return text.substr(0, n);
 }
 
 // Places from..to of the text, counted from 1; fewer when the text ends earlier.
-std::string_view places(std::string_view text, std::size_t from, std::size_t to) {
+std::string_view places(std::string_view text, std::size_t from, std::size_t to)
+{
     if (text.size() < from)
         return {};
     return text.substr(from - 1, to - from + 1);
 }
 
-std::optional<std::string> lookUp(std::span<const Row> table, std::string_view key) {
+std::optional<std::string> lookUp(std::span<const Row> table, std::string_view key)
+{
     for (const Row &row : table) {
         if (row.key == key)
             return std::string(row.text);
@@ -83,13 +86,15 @@ std::optional<std::string> lookUp(std::span<const Row> table, std::string_view k
     return std::nullopt;
 }
 
-std::optional<std::string> lampTime(std::string_view r) {
+std::optional<std::string> lampTime(std::string_view r)
+{
     std::string text(head(r, 19));
     text += " Hour Use";
     return text;
 }
 
-std::optional<std::string> temperatures(std::string_view r) {
+std::optional<std::string> temperatures(std::string_view r)
+{
     std::string text = "  S1=";
     text += head(r, 10);
     text += " C  ,   S2= ";
@@ -98,7 +103,8 @@ std::optional<std::string> temperatures(std::string_view r) {
     return text;
 }
 
-std::optional<std::string> rawEcho(std::string_view r) {
+std::optional<std::string> rawEcho(std::string_view r)
+{
     return std::string(r);
 }
 
@@ -119,7 +125,8 @@ constexpr std::array<Query, 8> kQueries{{
     {"CR7", [](std::string_view r) { return lookUp(kLampMode, head(r, 4)); }},
 }};
 
-bool isFrameOf(std::string_view lastCommand, std::string_view idPrefix, std::string_view code) {
+bool isFrameOf(std::string_view lastCommand, std::string_view idPrefix, std::string_view code)
+{
     return lastCommand.size() == idPrefix.size() + code.size() + 1 &&
            lastCommand.starts_with(idPrefix) &&
            lastCommand.substr(idPrefix.size(), code.size()) == code && lastCommand.back() == '\r';
@@ -128,7 +135,8 @@ bool isFrameOf(std::string_view lastCommand, std::string_view idPrefix, std::str
 }  // namespace
 
 std::optional<std::string> decodeStatus(std::string_view rxdText, std::string_view lastCommand,
-                                        std::string_view idPrefix) {
+                                        std::string_view idPrefix)
+{
     for (const Query &query : kQueries) {
         if (isFrameOf(lastCommand, idPrefix, query.code))
             return query.decode(rxdText);

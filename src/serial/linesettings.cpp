@@ -5,7 +5,8 @@
 
 namespace {
 
-std::optional<int> number(std::string_view field) {
+std::optional<int> number(std::string_view field)
+{
     int value = 0;
     const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
     if (error != std::errc() || end != field.data() + field.size() || value <= 0)
@@ -15,7 +16,8 @@ std::optional<int> number(std::string_view field) {
 
 }  // namespace
 
-std::optional<LineSettings> LineSettings::parse(std::string_view text) {
+std::optional<LineSettings> LineSettings::parse(std::string_view text)
+{
     std::vector<std::string_view> fields;
     while (true) {
         const auto comma = text.find(',');

@@ -5,9 +5,11 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
 #include <cerrno>
 
-OpenFailure diagnoseOpenFailure(const std::string &path) {
+OpenFailure diagnoseOpenFailure(const std::string &path)
+{
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
         return errno == EACCES ? OpenFailure::PermissionDenied : OpenFailure::NoSuchDevice;
@@ -30,7 +32,8 @@ OpenFailure diagnoseOpenFailure(const std::string &path) {
     return held ? OpenFailure::InUse : OpenFailure::Other;
 }
 
-std::string deviceGroup(const std::string &path) {
+std::string deviceGroup(const std::string &path)
+{
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
         return "dialout";
@@ -39,7 +42,8 @@ std::string deviceGroup(const std::string &path) {
     return std::to_string(info.st_gid);
 }
 
-bool lockDevice(int fd) {
+bool lockDevice(int fd)
+{
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EINTR)
             return errno != EWOULDBLOCK;
@@ -48,25 +52,25 @@ bool lockDevice(int fd) {
 }
 
 std::string describeOpenFailure(int port, const std::string &path, OpenFailure failure,
-                                const std::string &detail) {
+                                const std::string &detail)
+{
     const std::string com = "COM" + std::to_string(port);
     const std::string tried = "Cannot open " + com + " (" + path + "): ";
     switch (failure) {
-        case OpenFailure::NoSuchDevice:
-            return tried +
-                   "no such device.\nConnect the serial adapter, or start koru-panel with --" +
-                   (port == 2 ? std::string("com2") : std::string("com1")) +
-                   " PATH to use another device (for example /dev/ttyUSB0).";
-        case OpenFailure::PermissionDenied:
-            return tried + "permission denied.\nThe device belongs to the group \"" +
-                   deviceGroup(path) + "\": add your user to it (sudo usermod -aG " +
-                   deviceGroup(path) + " $USER), then log out and in again.";
-        case OpenFailure::InUse:
-            return tried +
-                   "the port is in use by another program.\nClose the program that holds "
-                   "it, or choose the other port.";
-        case OpenFailure::Other:
-            break;
+    case OpenFailure::NoSuchDevice:
+        return tried + "no such device.\nConnect the serial adapter, or start koru-panel with --" +
+               (port == 2 ? std::string("com2") : std::string("com1")) +
+               " PATH to use another device (for example /dev/ttyUSB0).";
+    case OpenFailure::PermissionDenied:
+        return tried + "permission denied.\nThe device belongs to the group \"" +
+               deviceGroup(path) + "\": add your user to it (sudo usermod -aG " +
+               deviceGroup(path) + " $USER), then log out and in again.";
+    case OpenFailure::InUse:
+        return tried +
+               "the port is in use by another program.\nClose the program that holds "
+               "it, or choose the other port.";
+    case OpenFailure::Other:
+        break;
     }
     return tried + detail + ".\nCheck the device, or start koru-panel with --" +
            (port == 2 ? std::string("com2") : std::string("com1")) + " PATH to use another one.";

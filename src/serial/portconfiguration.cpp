@@ -9,15 +9,19 @@ PortConfiguration::PortConfiguration(PanelState &state, SerialControl &comm,
       m_comm(comm),
       m_displays(displays),
       m_messages(messages),
-      m_appTitle(std::move(appTitle)) {}
+      m_appTitle(std::move(appTitle))
+{
+}
 
-std::optional<SerialError> PortConfiguration::openAtStartUp() {
+std::optional<SerialError> PortConfiguration::openAtStartUp()
+{
     m_comm.setCommPort(1);
     m_comm.setSettings(m_state.commSettings);
     return m_comm.setPortOpen(true);
 }
 
-void PortConfiguration::selectPort(int port) {
+void PortConfiguration::selectPort(int port)
+{
     if (m_comm.portOpen())
         m_comm.setPortOpen(false);
     m_comm.setCommPort(port);
@@ -29,7 +33,8 @@ void PortConfiguration::selectPort(int port) {
     m_displays.setFrame8Visible(false);
 }
 
-void PortConfiguration::selectSpeed(std::string_view settings) {
+void PortConfiguration::selectSpeed(std::string_view settings)
+{
     m_state.commSettings = std::string(settings);
     m_comm.setSettings(m_state.commSettings);
     m_displays.setFrame8Visible(false);

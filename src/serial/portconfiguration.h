@@ -1,12 +1,12 @@
 #pragma once
 
-#include "paneldisplays.h"
-#include "protocol/panelstate.h"
-#include "serialcontrol.h"
-
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "paneldisplays.h"
+#include "protocol/panelstate.h"
+#include "serialcontrol.h"
 
 class MessageBox;
 

@@ -1,41 +1,46 @@
 #include "qtserialcontrol.h"
 
-#include "opendiagnosis.h"
-
 #include <sys/ioctl.h>
+
 #include <QTimer>
+
+#include "opendiagnosis.h"
 
 namespace {
 
-QSerialPort::Parity toParity(char letter) {
+QSerialPort::Parity toParity(char letter)
+{
     switch (letter) {
-        case 'E':
-            return QSerialPort::EvenParity;
-        case 'O':
-            return QSerialPort::OddParity;
-        case 'M':
-            return QSerialPort::MarkParity;
-        case 'S':
-            return QSerialPort::SpaceParity;
-        default:
-            return QSerialPort::NoParity;
+    case 'E':
+        return QSerialPort::EvenParity;
+    case 'O':
+        return QSerialPort::OddParity;
+    case 'M':
+        return QSerialPort::MarkParity;
+    case 'S':
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
     }
 }
 
 }  // namespace
 
 QtSerialControl::QtSerialControl(DeviceMap devices, QObject *parent)
-    : QObject(parent), m_devices(std::move(devices)) {
+    : QObject(parent), m_devices(std::move(devices))
+{
     setSettings(m_settingsText);
     connect(&m_port, &QSerialPort::readyRead, this, &QtSerialControl::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
 }
 
-QtSerialControl::~QtSerialControl() {
+QtSerialControl::~QtSerialControl()
+{
     closePort();
 }
 
-void QtSerialControl::setSettings(std::string_view settings) {
+void QtSerialControl::setSettings(std::string_view settings)
+{
     const auto parsed = LineSettings::parse(settings);
     if (!parsed)
         return;
@@ -45,7 +50,8 @@ void QtSerialControl::setSettings(std::string_view settings) {
         applySettings();
 }
 
-void QtSerialControl::applySettings() {
+void QtSerialControl::applySettings()
+{
     m_port.setBaudRate(m_lineSettings.baud);
     m_port.setDataBits(static_cast<QSerialPort::DataBits>(m_lineSettings.dataBits));
     m_port.setParity(toParity(m_lineSettings.parity));
@@ -53,7 +59,8 @@ void QtSerialControl::applySettings() {
     m_port.setFlowControl(QSerialPort::NoFlowControl);
 }
 
-std::optional<SerialError> QtSerialControl::setPortOpen(bool open) {
+std::optional<SerialError> QtSerialControl::setPortOpen(bool open)
+{
     if (!open) {
         closePort();
         return std::nullopt;
@@ -90,13 +97,15 @@ std::optional<SerialError> QtSerialControl::setPortOpen(bool open) {
     return std::nullopt;
 }
 
-void QtSerialControl::closePort() {
+void QtSerialControl::closePort()
+{
     if (m_port.isOpen())
         m_port.close();
     m_lost = false;
 }
 
-qint64 QtSerialControl::pendingOutput() const {
+qint64 QtSerialControl::pendingOutput() const
+{
     if (!portOpen())
         return 0;
     int queued = 0;
@@ -105,7 +114,8 @@ qint64 QtSerialControl::pendingOutput() const {
     return m_port.bytesToWrite() + queued;
 }
 
-void QtSerialControl::output(std::string_view frame) {
+void QtSerialControl::output(std::string_view frame)
+{
     if (!portOpen())
         return;
     if (pendingOutput() + static_cast<qint64>(frame.size()) > kOutputBufferBytes) {
@@ -118,21 +128,24 @@ void QtSerialControl::output(std::string_view frame) {
     m_port.flush();
 }
 
-std::string QtSerialControl::input() {
+std::string QtSerialControl::input()
+{
     if (!m_port.isOpen())
         return {};
     const QByteArray bytes = m_port.readAll();
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
-void QtSerialControl::onReadyRead() {
+void QtSerialControl::onReadyRead()
+{
     if (m_lost || m_port.bytesAvailable() <= 0)
         return;
     m_commEvent = kEventReceive;
     raiseOnComm();
 }
 
-void QtSerialControl::onError(QSerialPort::SerialPortError error) {
+void QtSerialControl::onError(QSerialPort::SerialPortError error)
+{
     if (error != QSerialPort::ResourceError || m_lost || !m_port.isOpen())
         return;
     // The device went away (an adapter pulled out, the far end of a pseudo-terminal closed).

@@ -1,11 +1,11 @@
 #pragma once
 
+#include <QObject>
+#include <QSerialPort>
+
 #include "devicemap.h"
 #include "linesettings.h"
 #include "serialcontrol.h"
-
-#include <QObject>
-#include <QSerialPort>
 
 // The serial control over QSerialPort: 8N1 at 19200 or 9600 baud, no handshaking, the port
 // taken exclusively. Writes never block; a frame that the output buffer cannot take whole is

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-std::string renderTraffic(std::string_view text) {
+std::string renderTraffic(std::string_view text)
+{
     text = text.substr(0, std::min(text.size(), kMaxRenderedChars));
     std::string rendering;
     rendering.reserve(1 + 3 * text.size());
@@ -25,7 +26,8 @@ std::string renderTraffic(std::string_view text) {
     return rendering;
 }
 
-void appendReceived(std::string &rxBuffer, std::string_view received) {
+void appendReceived(std::string &rxBuffer, std::string_view received)
+{
     if (rxBuffer.size() >= kMaxRenderedChars)
         return;
     rxBuffer.append(received.substr(0, kMaxRenderedChars - rxBuffer.size()));

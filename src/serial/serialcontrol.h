@@ -42,7 +42,8 @@ public:
     void setOnComm(std::function<void()> onComm) { m_onComm = std::move(onComm); }
 
 protected:
-    void raiseOnComm() {
+    void raiseOnComm()
+    {
         if (m_onComm)
             m_onComm();
     }

@@ -12,9 +12,12 @@ TrafficMonitor::TrafficMonitor(PanelState &state, SerialControl &comm, PanelDisp
       m_displays(displays),
       m_timer2(timer2),
       m_timer3(timer3),
-      m_timer4(timer4) {}
+      m_timer4(timer4)
+{
+}
 
-void TrafficMonitor::Hyouji(const std::string &text, unsigned char mode) {
+void TrafficMonitor::Hyouji(const std::string &text, unsigned char mode)
+{
     // The frame goes onto the line before any display changes.
     const bool sending = mode == kSendMode;
     const bool portClosed = sending && !m_comm.portOpen();
@@ -38,7 +41,8 @@ void TrafficMonitor::Hyouji(const std::string &text, unsigned char mode) {
         m_displays.setStatus(*status);
 }
 
-void TrafficMonitor::MSComm1_OnComm() {
+void TrafficMonitor::MSComm1_OnComm()
+{
     if (m_comm.commEvent() != SerialControl::kEventReceive)
         return;
     appendReceived(m_state.rxBuffer, m_comm.input());
@@ -46,7 +50,8 @@ void TrafficMonitor::MSComm1_OnComm() {
     Hyouji(m_state.rxBuffer, kReceiveMode);
 }
 
-void TrafficMonitor::Timer2_Timer() {
+void TrafficMonitor::Timer2_Timer()
+{
     if (m_state.awaitingReply == 1)
         m_displays.setRxd(kTimeoutMark);
     m_timer2.setEnabled(false);
@@ -54,19 +59,22 @@ void TrafficMonitor::Timer2_Timer() {
     m_state.awaitingReply = 0;
 }
 
-void TrafficMonitor::Timer3_Timer() {
+void TrafficMonitor::Timer3_Timer()
+{
     m_displays.setFrame8Visible(false);
     m_timer3.setEnabled(false);
 }
 
-void TrafficMonitor::Timer4_Timer() {
+void TrafficMonitor::Timer4_Timer()
+{
     m_displays.setTxd("");
     m_displays.setRxd("");
     m_displays.setStatus("");
     m_timer4.setEnabled(false);
 }
 
-void TrafficMonitor::showPortSettings() {
+void TrafficMonitor::showPortSettings()
+{
     m_displays.setFrame8Visible(true);
     m_timer3.setEnabled(false);
     m_timer3.setEnabled(true);

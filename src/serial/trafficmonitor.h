@@ -1,9 +1,9 @@
 #pragma once
 
+#include <string>
+
 #include "paneldisplays.h"
 #include "protocol/panelstate.h"
-
-#include <string>
 
 class IntervalTimer;
 class SerialControl;

@@ -1,16 +1,15 @@
 #pragma once
 
-#include "fakeserialcontrol.h"
-#include "panel/form1.h"
-#include "platform/virtualclock.h"
-#include "recordingmessagebox.h"
-
 #include <QApplication>
 #include <QLabel>
 #include <QRadioButton>
 #include <QTest>
-
 #include <memory>
+
+#include "fakeserialcontrol.h"
+#include "panel/form1.h"
+#include "platform/virtualclock.h"
+#include "recordingmessagebox.h"
 
 // The real panel on a virtual clock and a fake line, loaded and shown on the offscreen
 // platform. Tests drive its widgets with QTest's mouse and key functions.
@@ -22,13 +21,15 @@ public:
     std::unique_ptr<Form1> form;
     int ends = 0;  // how often the panel ended the program
 
-    PanelFixture() {
+    PanelFixture()
+    {
         form = std::make_unique<Form1>(clock, comm, messages);
         form->setOnEnd([this] { ++ends; });
     }
 
     // Loads and shows the panel; false when the start-up failed.
-    bool start() {
+    bool start()
+    {
         if (!form->Form_Load())
             return false;
         form->show();
@@ -36,15 +37,18 @@ public:
     }
 
     template <typename T = QWidget>
-    T *get(const char *name) const {
+    T *get(const char *name) const
+    {
         return form->findChild<T *>(QString::fromLatin1(name));
     }
 
     void click(const char *name) { QTest::mouseClick(get(name), Qt::LeftButton); }
-    void press(const char *name, Qt::MouseButton button = Qt::LeftButton) {
+    void press(const char *name, Qt::MouseButton button = Qt::LeftButton)
+    {
         QTest::mousePress(get(name), button);
     }
-    void release(const char *name, Qt::MouseButton button = Qt::LeftButton) {
+    void release(const char *name, Qt::MouseButton button = Qt::LeftButton)
+    {
         QTest::mouseRelease(get(name), button);
     }
 
