@@ -9,17 +9,20 @@ constexpr std::array<std::string_view, 5> kPrefixes{"A001", "A002", "A003", "A00
 
 }  // namespace
 
-bool FrameReader::isValidPrefix(std::string_view prefix) {
+bool FrameReader::isValidPrefix(std::string_view prefix)
+{
     return std::find(kPrefixes.begin(), kPrefixes.end(), prefix) != kPrefixes.end();
 }
 
-bool FrameReader::isValidCode(std::string_view code) {
+bool FrameReader::isValidCode(std::string_view code)
+{
     // The panel only ever sends printable ASCII; anything else in a code is line noise.
     return code.size() == 3 &&
            std::all_of(code.begin(), code.end(), [](char c) { return c > ' ' && c < 0x7f; });
 }
 
-std::vector<FrameReaderOutput> FrameReader::feed(std::string_view bytes) {
+std::vector<FrameReaderOutput> FrameReader::feed(std::string_view bytes)
+{
     std::vector<FrameReaderOutput> outputs;
     while (!bytes.empty()) {
         const auto cr = bytes.find('\r');
@@ -35,12 +38,14 @@ std::vector<FrameReaderOutput> FrameReader::feed(std::string_view bytes) {
     return outputs;
 }
 
-void FrameReader::reset() {
+void FrameReader::reset()
+{
     m_line.clear();
     m_length = 0;
 }
 
-FrameReaderOutput FrameReader::finishLine() {
+FrameReaderOutput FrameReader::finishLine()
+{
     FrameReaderOutput output;
     const std::string_view line = m_line;
     if (m_length == 3 && isValidCode(line)) {

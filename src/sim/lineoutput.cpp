@@ -16,56 +16,63 @@ constexpr std::size_t kMaxBytesPerCall = 65536;
 
 LineOutput::LineOutput(OutputSettings settings) : m_settings(std::move(settings)) {}
 
-void LineOutput::start(std::int64_t nowUs) {
+void LineOutput::start(std::int64_t nowUs)
+{
     m_started = true;
     m_unaskedStartUs = nowUs;
     m_unaskedSent = 0;
 }
 
-void LineOutput::queueReply(std::string reply, int projector, std::int64_t nowUs) {
+void LineOutput::queueReply(std::string reply, int projector, std::int64_t nowUs)
+{
     if (reply.empty())
         return;
     m_replies.push_back({std::move(reply), projector, nowUs + m_settings.replyDelayUs, 0});
 }
 
-void LineOutput::clear(std::int64_t nowUs) {
+void LineOutput::clear(std::int64_t nowUs)
+{
     m_replies.clear();
     if (m_started)
         start(nowUs);
 }
 
-std::int64_t LineOutput::unaskedByteDueUs(std::uint64_t index) const {
+std::int64_t LineOutput::unaskedByteDueUs(std::uint64_t index) const
+{
     // Byte 0 goes at the start; byte k after k intervals.
     return m_unaskedStartUs + static_cast<std::int64_t>(std::llround(static_cast<double>(index) *
                                                                      1e6 / m_settings.unaskedRate));
 }
 
-std::optional<std::int64_t> LineOutput::unaskedDueUs() const {
+std::optional<std::int64_t> LineOutput::unaskedDueUs() const
+{
     if (!m_started || m_settings.unasked.empty() || !(m_settings.unaskedRate > 0))
         return std::nullopt;
     return unaskedByteDueUs(m_unaskedSent);
 }
 
-std::optional<std::int64_t> LineOutput::replyDueUs() const {
+std::optional<std::int64_t> LineOutput::replyDueUs() const
+{
     if (m_replies.empty())
         return std::nullopt;
     return m_replies.front().dueUs;
 }
 
-std::vector<LineWrite> LineOutput::takeDue(std::int64_t nowUs) {
+std::vector<LineWrite> LineOutput::takeDue(std::int64_t nowUs)
+{
     std::vector<LineWrite> writes;
-    std::size_t total = 0;
     if (const auto due = unaskedDueUs(); due && *due < nowUs - kUnaskedMaxLagUs)
         start(nowUs);
+    const std::size_t allowance = std::min(m_pacer.allowance(nowUs), kMaxBytesPerCall);
+    std::size_t room = allowance;
+    bool ready = false;
     while (true) {
-        std::size_t room = std::min(m_pacer.allowance(nowUs), kMaxBytesPerCall - total);
-        if (room == 0)
-            break;
         const auto replyDue = replyDueUs();
         const auto unaskedDue = unaskedDueUs();
         const bool replyReady = replyDue && *replyDue <= nowUs;
         const bool unaskedReady = unaskedDue && *unaskedDue <= nowUs;
-        if (!replyReady && !unaskedReady)
+        ready = replyReady || unaskedReady;
+        if (!ready || room == 0)
             break;
         LineWrite write;
         // Whichever fell due first goes first; a reply wins a tie.
@@ -85,21 +92,21 @@ std::vector<LineWrite> LineOutput::takeDue(std::int64_t nowUs) {
                 m_replies.pop_front();
         } else {
             const std::string &text = m_settings.unasked;
-            while (room > 0 && unaskedByteDueUs(m_unaskedSent) <= nowUs) {
+            while (room > write.bytes.size() && unaskedByteDueUs(m_unaskedSent) <= nowUs) {
                 write.bytes.push_back(text[m_unaskedSent % text.size()]);
                 ++m_unaskedSent;
-                --room;
             }
             write.unasked = true;
         }
-        m_pacer.consume(write.bytes.size(), nowUs);
-        total += write.bytes.size();
+        room -= write.bytes.size();
         writes.push_back(std::move(write));
     }
+    m_pacer.consume(allowance - room, nowUs, ready);
     return writes;
 }
 
-std::optional<std::int64_t> LineOutput::nextDueUs(std::int64_t nowUs) const {
+std::optional<std::int64_t> LineOutput::nextDueUs(std::int64_t nowUs) const
+{
     std::optional<std::int64_t> due = replyDueUs();
     if (const auto unasked = unaskedDueUs(); unasked && (!due || *unasked < *due))
         due = unasked;

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "linepacer.h"
-
 #include <cstdint>
 #include <deque>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "linepacer.h"
 
 // How the simulated projectors misbehave on the way out. Times are microseconds.
 struct OutputSettings {
@@ -15,7 +15,7 @@ struct OutputSettings {
     bool byteAtATime = false;
     std::int64_t byteGapUs = 10000;
     // Text sent without being asked, over and over, at unaskedRate bytes a second.
-    std::string unasked;
+    std::string unasked{};
     double unaskedRate = 0;
 };
 

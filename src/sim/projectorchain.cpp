@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-ProjectorChain::ProjectorChain(int length, const ProjectorSettings &settings) {
+ProjectorChain::ProjectorChain(int length, const ProjectorSettings &settings)
+{
     length = std::clamp(length, 1, kMaxLength);
     m_projectors.reserve(length);
     for (int address = 1; address <= length; ++address) {
@@ -12,7 +13,8 @@ ProjectorChain::ProjectorChain(int length, const ProjectorSettings &settings) {
     }
 }
 
-std::vector<int> ProjectorChain::takers(std::string_view prefix) const {
+std::vector<int> ProjectorChain::takers(std::string_view prefix) const
+{
     std::vector<int> addresses;
     if (prefix.empty() || prefix == "AFFF") {
         for (int address = 1; address <= length(); ++address)
@@ -24,7 +26,8 @@ std::vector<int> ProjectorChain::takers(std::string_view prefix) const {
     return addresses;
 }
 
-ChainAnswer ProjectorChain::take(const SimFrame &frame, std::int64_t nowMs) {
+ChainAnswer ProjectorChain::take(const SimFrame &frame, std::int64_t nowMs)
+{
     ChainAnswer answer;
     answer.takenBy = takers(frame.prefix);
     for (const int address : answer.takenBy) {
@@ -39,7 +42,8 @@ ChainAnswer ProjectorChain::take(const SimFrame &frame, std::int64_t nowMs) {
     return answer;
 }
 
-void ProjectorChain::advanceTo(std::int64_t nowMs) {
+void ProjectorChain::advanceTo(std::int64_t nowMs)
+{
     for (ProjectorModel &model : m_projectors)
         model.advanceTo(nowMs);
 }

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "framereader.h"
-#include "projectormodel.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "framereader.h"
+#include "projectormodel.h"
 
 // Who took a frame and what the line carries back.
 struct ChainAnswer {

@@ -1,11 +1,11 @@
 #include "projectormodel.h"
 
-#include "protocol/holdbuttons.h"
-#include "protocol/oneshotbuttons.h"
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
+
+#include "protocol/holdbuttons.h"
+#include "protocol/oneshotbuttons.h"
 
 namespace {
 
@@ -59,7 +59,8 @@ constexpr std::array<int, 2> kSensorMaxTenths{ProjectorModel::kSensor1MaxTenths,
                                               ProjectorModel::kSensor2MaxTenths};
 constexpr int kMaxLampHours = 99999;
 
-std::string twoDigits(int first, int second) {
+std::string twoDigits(int first, int second)
+{
     return {static_cast<char>('0' + first), static_cast<char>('0' + second)};
 }
 
@@ -68,12 +69,14 @@ std::string twoDigits(int first, int second) {
 ProjectorModel::ProjectorModel(ProjectorSettings settings)
     : m_settings(std::move(settings)),
       m_sensorMicro{kAmbientTenths * kMicroPerTenth, kAmbientTenths * kMicroPerTenth},
-      m_reversal(m_settings.reversal) {
+      m_reversal(m_settings.reversal)
+{
     if (m_settings.startOn)
         m_power = PowerState::On;
 }
 
-bool ProjectorModel::isOperationCode(std::string_view code) {
+bool ProjectorModel::isOperationCode(std::string_view code)
+{
     for (const OneShotButton &button : kOneShotButtons) {
         if (button.code == code && !code.starts_with("CR"))
             return true;
@@ -85,7 +88,8 @@ bool ProjectorModel::isOperationCode(std::string_view code) {
     return code == kSelectReleasedCommand;
 }
 
-std::string ProjectorModel::take(std::string_view code, std::int64_t nowMs) {
+std::string ProjectorModel::take(std::string_view code, std::int64_t nowMs)
+{
     advanceTo(nowMs);
     if (isOperationCode(code)) {
         apply(code);
@@ -98,14 +102,16 @@ std::string ProjectorModel::take(std::string_view code, std::int64_t nowMs) {
     return reply;
 }
 
-void ProjectorModel::advanceTo(std::int64_t nowMs) {
+void ProjectorModel::advanceTo(std::int64_t nowMs)
+{
     if (nowMs <= m_now)
         return;
     runFor(nowMs - m_now);
     m_now = nowMs;
 }
 
-void ProjectorModel::runFor(std::int64_t ms) {
+void ProjectorModel::runFor(std::int64_t ms)
+{
     while (ms > 0) {
         const bool inTransition =
             m_power == PowerState::CountDown || m_power == PowerState::Cooling;
@@ -135,112 +141,119 @@ void ProjectorModel::runFor(std::int64_t ms) {
     }
 }
 
-void ProjectorModel::leaveOn() {
+void ProjectorModel::leaveOn()
+{
     m_videoMute = false;
     m_audioMute = false;
     m_frozen = false;
 }
 
-void ProjectorModel::apply(std::string_view code) {
+void ProjectorModel::apply(std::string_view code)
+{
     const auto row = std::find_if(kActions.begin(), kActions.end(),
                                   [code](const ActionRow &r) { return r.code == code; });
     if (row == kActions.end())
         return;
     const bool on = m_power == PowerState::On;
     switch (row->action) {
-        case Action::PowerOn:
-            if (m_power == PowerState::StandBy) {
-                m_power = PowerState::CountDown;
-                m_transitionLeftMs = m_settings.countDownMs;
-                // A zero count down still passes through the state, for the next moment of time.
-                if (m_transitionLeftMs <= 0)
-                    m_power = PowerState::On;
-            }
-            break;
-        case Action::PowerOff:
-            if (m_power == PowerState::On || m_power == PowerState::CountDown) {
-                leaveOn();
-                m_power = PowerState::Cooling;
-                m_transitionLeftMs = m_settings.coolingMs;
-                if (m_transitionLeftMs <= 0)
-                    m_power = PowerState::StandBy;
-            }
-            break;
-        case Action::Input1:
-        case Action::Input2:
-        case Action::Input3:
-            m_input = 1 + static_cast<int>(row->action) - static_cast<int>(Action::Input1);
-            break;
-        case Action::AudioMuteOn:
-        case Action::AudioMuteOff:
-            if (on)
-                m_audioMute = row->action == Action::AudioMuteOn;
-            break;
-        case Action::VideoMuteOn:
-        case Action::VideoMuteOff:
-            if (on)
-                m_videoMute = row->action == Action::VideoMuteOn;
-            break;
-        case Action::FreezeOn:
-        case Action::FreezeOff:
-            if (on)
-                m_frozen = row->action == Action::FreezeOn;
-            break;
-        case Action::TwoLamp:
-            m_lampMode = LampMode::TwoLamp;
-            break;
-        case Action::HalfLamp1:
-            m_lampMode = LampMode::Half1;
-            break;
-        case Action::HalfLamp2:
-            m_lampMode = LampMode::Half2;
-            break;
+    case Action::PowerOn:
+        if (m_power == PowerState::StandBy) {
+            m_power = PowerState::CountDown;
+            m_transitionLeftMs = m_settings.countDownMs;
+            // A zero count down still passes through the state, for the next moment of time.
+            if (m_transitionLeftMs <= 0)
+                m_power = PowerState::On;
+        }
+        break;
+    case Action::PowerOff:
+        if (m_power == PowerState::On || m_power == PowerState::CountDown) {
+            leaveOn();
+            m_power = PowerState::Cooling;
+            m_transitionLeftMs = m_settings.coolingMs;
+            if (m_transitionLeftMs <= 0)
+                m_power = PowerState::StandBy;
+        }
+        break;
+    case Action::Input1:
+    case Action::Input2:
+    case Action::Input3:
+        m_input = 1 + static_cast<int>(row->action) - static_cast<int>(Action::Input1);
+        break;
+    case Action::AudioMuteOn:
+    case Action::AudioMuteOff:
+        if (on)
+            m_audioMute = row->action == Action::AudioMuteOn;
+        break;
+    case Action::VideoMuteOn:
+    case Action::VideoMuteOff:
+        if (on)
+            m_videoMute = row->action == Action::VideoMuteOn;
+        break;
+    case Action::FreezeOn:
+    case Action::FreezeOff:
+        if (on)
+            m_frozen = row->action == Action::FreezeOn;
+        break;
+    case Action::TwoLamp:
+        m_lampMode = LampMode::TwoLamp;
+        break;
+    case Action::HalfLamp1:
+        m_lampMode = LampMode::Half1;
+        break;
+    case Action::HalfLamp2:
+        m_lampMode = LampMode::Half2;
+        break;
     }
 }
 
-int ProjectorModel::litLamps() const {
+int ProjectorModel::litLamps() const
+{
     if (m_power != PowerState::On)
         return 0;
     switch (m_lampMode) {
-        case LampMode::TwoLamp:
-            return 3;
-        case LampMode::Half1:
-            return 1;
-        case LampMode::Half2:
-            return 2;
+    case LampMode::TwoLamp:
+        return 3;
+    case LampMode::Half1:
+        return 1;
+    case LampMode::Half2:
+        return 2;
     }
     return 0;
 }
 
-int ProjectorModel::lampHours() const {
+int ProjectorModel::lampHours() const
+{
     const std::int64_t hourMs = std::max<std::int64_t>(m_settings.lampHourMs, 1);
     return static_cast<int>(
         std::min<std::int64_t>(m_settings.initialLampHours + m_litMs / hourMs, kMaxLampHours));
 }
 
-int ProjectorModel::temperatureTenths(int sensor) const {
+int ProjectorModel::temperatureTenths(int sensor) const
+{
     return static_cast<int>(m_sensorMicro[sensor == 2 ? 1 : 0] / kMicroPerTenth);
 }
 
-bool ProjectorModel::hasSignal() const {
+bool ProjectorModel::hasSignal() const
+{
     return (m_settings.signalInputs >> (m_input - 1)) & 1u;
 }
 
 // The reply to a status query without its carriage return, or empty for a code the projector
 // does not know. Each is laid out for the panel's decoding, which reads reply character k at
 // place 2k of the rendered text.
-std::string ProjectorModel::query(std::string_view code) const {
+std::string ProjectorModel::query(std::string_view code) const
+{
     char text[32];
     if (code == "CR0") {
         switch (m_power) {
-            case PowerState::On:
-                return "00";
-            case PowerState::StandBy:
-                return "80";
-            case PowerState::CountDown:
-                return "40";
-            case PowerState::Cooling:
-                return "20";
+        case PowerState::On:
+            return "00";
+        case PowerState::StandBy:
+            return "80";
+        case PowerState::CountDown:
+            return "40";
+        case PowerState::Cooling:
+            return "20";
         }
     }
     if (code == "CR1")
@@ -251,14 +264,14 @@ std::string ProjectorModel::query(std::string_view code) const {
     }
     if (code == "CR4") {
         switch (m_reversal) {
-            case Reversal::Normal:
-                return "11";
-            case Reversal::TopBottom:
-                return "10";
-            case Reversal::LeftRight:
-                return "01";
-            case Reversal::Both:
-                return "00";
+        case Reversal::Normal:
+            return "11";
+        case Reversal::TopBottom:
+            return "10";
+        case Reversal::LeftRight:
+            return "01";
+        case Reversal::Both:
+            return "00";
         }
     }
     if (code == "CR6") {

@@ -5,7 +5,8 @@
 
 namespace {
 
-OutputSettings outputSettings(const SimulatorOptions &options) {
+OutputSettings outputSettings(const SimulatorOptions &options)
+{
     OutputSettings settings;
     settings.replyDelayUs = std::int64_t{std::max(options.replyDelayMs, 0)} * 1000;
     settings.byteAtATime = options.byteAtATime;
@@ -24,7 +25,8 @@ ProjectorSimulator::ProjectorSimulator(SimulatorOptions options, QObject *parent
       m_options(std::move(options)),
       m_startUs(monotonicNowUs()),
       m_chain(m_options.chainLength, m_options.projector),
-      m_output(outputSettings(m_options)) {
+      m_output(outputSettings(m_options))
+{
     // Timers with millisecond resolution: a paced byte at 19200 baud takes half of one, so
     // each wake-up catches up with whatever the line could have carried meanwhile.
     m_outputTimer.setSingleShot(true);
@@ -40,35 +42,41 @@ ProjectorSimulator::ProjectorSimulator(SimulatorOptions options, QObject *parent
 
 ProjectorSimulator::~ProjectorSimulator() = default;
 
-bool ProjectorSimulator::openPty() {
+bool ProjectorSimulator::openPty()
+{
     return m_endpoint.openPty();
 }
 
-bool ProjectorSimulator::openDevice(const QString &path) {
+bool ProjectorSimulator::openDevice(const QString &path)
+{
     if (!m_endpoint.openDevice(path))
         return false;
     onFarEndOpened();
     return true;
 }
 
-void ProjectorSimulator::close() {
+void ProjectorSimulator::close()
+{
     m_outputTimer.stop();
     m_inputTimer.stop();
     m_endpoint.close();
     m_reader.reset();
 }
 
-std::int64_t ProjectorSimulator::modelTimeMs() const {
+std::int64_t ProjectorSimulator::modelTimeMs() const
+{
     return (monotonicNowUs() - m_startUs) / 1000;
 }
 
-void ProjectorSimulator::updateBaud() {
+void ProjectorSimulator::updateBaud()
+{
     const int baud = m_options.pace ? m_endpoint.lineBaud() : 0;
     m_inputPacer.setBaud(baud);
     m_output.setBaud(baud);
 }
 
-void ProjectorSimulator::readInput() {
+void ProjectorSimulator::readInput()
+{
     const std::int64_t nowUs = monotonicNowUs();
     updateBaud();
     const qsizetype room =
@@ -77,7 +85,8 @@ void ProjectorSimulator::readInput() {
     if (m_inputPacer.paced()) {
         // Leave the rest in the pseudo-terminal until the line would have carried it, so the
         // backlog builds up on the panel's side as on a real line.
-        m_inputPacer.consume(static_cast<std::size_t>(bytes.size()), nowUs);
+        m_inputPacer.consume(static_cast<std::size_t>(bytes.size()), nowUs,
+                             room > 0 && bytes.size() == room);
         if (m_endpoint.farEndPresent()) {
             m_endpoint.setReadNotificationEnabled(false);
             const std::int64_t waitUs = m_inputPacer.nextByteUs(nowUs) - nowUs;
@@ -89,11 +98,13 @@ void ProjectorSimulator::readInput() {
                   nowUs);
 }
 
-void ProjectorSimulator::resumeInput() {
+void ProjectorSimulator::resumeInput()
+{
     m_endpoint.setReadNotificationEnabled(true);
 }
 
-void ProjectorSimulator::takeBytes(std::string_view bytes, std::int64_t nowUs) {
+void ProjectorSimulator::takeBytes(std::string_view bytes, std::int64_t nowUs)
+{
     const std::int64_t nowMs = (nowUs - m_startUs) / 1000;
     for (const FrameReaderOutput &output : m_reader.feed(bytes)) {
         SimEvent event;
@@ -117,7 +128,8 @@ void ProjectorSimulator::takeBytes(std::string_view bytes, std::int64_t nowUs) {
     pumpOutput();
 }
 
-void ProjectorSimulator::pumpOutput() {
+void ProjectorSimulator::pumpOutput()
+{
     const std::int64_t nowUs = monotonicNowUs();
     if (!m_endpoint.farEndPresent()) {
         m_output.clear(nowUs);
@@ -149,7 +161,8 @@ void ProjectorSimulator::pumpOutput() {
     }
 }
 
-void ProjectorSimulator::onFarEndClosed() {
+void ProjectorSimulator::onFarEndClosed()
+{
     const std::int64_t nowUs = monotonicNowUs();
     m_reader.reset();
     m_output.clear(nowUs);
@@ -161,7 +174,8 @@ void ProjectorSimulator::onFarEndClosed() {
     Q_EMIT traffic(event);
 }
 
-void ProjectorSimulator::onFarEndOpened() {
+void ProjectorSimulator::onFarEndOpened()
+{
     const std::int64_t nowUs = monotonicNowUs();
     m_output.start(nowUs);
     m_endpoint.setReadNotificationEnabled(true);

@@ -1,5 +1,11 @@
 #pragma once
 
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <string>
+
 #include "framereader.h"
 #include "lineoutput.h"
 #include "linepacer.h"
@@ -7,22 +13,15 @@
 #include "ptyendpoint.h"
 #include "simevent.h"
 
-#include <QObject>
-#include <QString>
-#include <QTimer>
-
-#include <cstdint>
-#include <string>
-
 // How a simulated line behaves, besides the projectors themselves.
 struct SimulatorOptions {
     int chainLength = 1;
-    ProjectorSettings projector;
+    ProjectorSettings projector{};
     int replyDelayMs = 0;
     bool silent = false;  // take frames, change state, answer nothing
     bool byteAtATime = false;
     int byteGapMs = 10;
-    std::string unasked;
+    std::string unasked{};
     double unaskedRate = 0;  // bytes a second
     // Read and write no faster than the line speed set on the port carries the bytes.
     bool pace = false;

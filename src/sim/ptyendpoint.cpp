@@ -1,11 +1,11 @@
 #include "ptyendpoint.h"
 
-#include <QSocketNotifier>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <QSocketNotifier>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -25,11 +25,13 @@ constexpr std::array<Speed, 19> kSpeeds{{
     {B1000000, 1000000}, {B2000000, 2000000}, {B4000000, 4000000},
 }};
 
-QString systemError(const QString &what) {
+QString systemError(const QString &what)
+{
     return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(errno)));
 }
 
-bool makeRaw(int fd) {
+bool makeRaw(int fd)
+{
     termios attributes{};
     if (::tcgetattr(fd, &attributes) != 0)
         return false;
@@ -42,22 +44,26 @@ bool makeRaw(int fd) {
 
 }  // namespace
 
-PtyEndpoint::PtyEndpoint(QObject *parent) : QObject(parent) {
+PtyEndpoint::PtyEndpoint(QObject *parent) : QObject(parent)
+{
     m_hangUpPoll.setInterval(kHangUpPollMs);
     connect(&m_hangUpPoll, &QTimer::timeout, this, &PtyEndpoint::pollHangUp);
 }
 
-PtyEndpoint::~PtyEndpoint() {
+PtyEndpoint::~PtyEndpoint()
+{
     close();
 }
 
-bool PtyEndpoint::fail(const QString &what) {
+bool PtyEndpoint::fail(const QString &what)
+{
     m_errorString = systemError(what);
     close();
     return false;
 }
 
-bool PtyEndpoint::openPty() {
+bool PtyEndpoint::openPty()
+{
     close();
     const int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -86,7 +92,8 @@ bool PtyEndpoint::openPty() {
     return setUp(fd, slavePath, true);
 }
 
-bool PtyEndpoint::openDevice(const QString &path) {
+bool PtyEndpoint::openDevice(const QString &path)
+{
     close();
     const int fd =
         ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -100,7 +107,8 @@ bool PtyEndpoint::openDevice(const QString &path) {
     return setUp(fd, path, false);
 }
 
-bool PtyEndpoint::setUp(int fd, const QString &path, bool waitForFarEnd) {
+bool PtyEndpoint::setUp(int fd, const QString &path, bool waitForFarEnd)
+{
     m_fd = fd;
     m_path = path;
     m_errorString.clear();
@@ -121,7 +129,8 @@ bool PtyEndpoint::setUp(int fd, const QString &path, bool waitForFarEnd) {
     return true;
 }
 
-void PtyEndpoint::close() {
+void PtyEndpoint::close()
+{
     m_hangUpPoll.stop();
     delete m_readNotifier;
     m_readNotifier = nullptr;
@@ -134,7 +143,8 @@ void PtyEndpoint::close() {
     m_pending.clear();
 }
 
-int PtyEndpoint::lineBaud() const {
+int PtyEndpoint::lineBaud() const
+{
     termios attributes{};
     if (m_fd < 0 || ::tcgetattr(m_fd, &attributes) != 0)
         return 0;
@@ -146,7 +156,8 @@ int PtyEndpoint::lineBaud() const {
     return 0;
 }
 
-bool PtyEndpoint::setLineBaud(int baud) {
+bool PtyEndpoint::setLineBaud(int baud)
+{
     termios attributes{};
     if (m_fd < 0 || ::tcgetattr(m_fd, &attributes) != 0)
         return false;
@@ -161,7 +172,8 @@ bool PtyEndpoint::setLineBaud(int baud) {
     return false;
 }
 
-QByteArray PtyEndpoint::read(qsizetype maxBytes) {
+QByteArray PtyEndpoint::read(qsizetype maxBytes)
+{
     if (m_fd < 0 || m_hungUp || maxBytes <= 0)
         return {};
     QByteArray bytes(std::min<qsizetype>(maxBytes, 4096), Qt::Uninitialized);
@@ -176,7 +188,8 @@ QByteArray PtyEndpoint::read(qsizetype maxBytes) {
     return {};
 }
 
-void PtyEndpoint::write(const QByteArray &bytes) {
+void PtyEndpoint::write(const QByteArray &bytes)
+{
     if (m_fd < 0 || m_hungUp || bytes.isEmpty())
         return;
     if (!m_pending.isEmpty()) {
@@ -193,7 +206,8 @@ void PtyEndpoint::write(const QByteArray &bytes) {
     m_writeNotifier->setEnabled(true);
 }
 
-void PtyEndpoint::flushPending() {
+void PtyEndpoint::flushPending()
+{
     while (!m_pending.isEmpty()) {
         const ssize_t count =
             ::write(m_fd, m_pending.constData(), static_cast<size_t>(m_pending.size()));
@@ -207,13 +221,15 @@ void PtyEndpoint::flushPending() {
     m_writeNotifier->setEnabled(!m_pending.isEmpty());
 }
 
-void PtyEndpoint::setReadNotificationEnabled(bool enabled) {
+void PtyEndpoint::setReadNotificationEnabled(bool enabled)
+{
     m_readEnabled = enabled;
     if (m_readNotifier && !m_hungUp)
         m_readNotifier->setEnabled(enabled);
 }
 
-void PtyEndpoint::enterHangUp() {
+void PtyEndpoint::enterHangUp()
+{
     if (m_hungUp)
         return;
     m_hungUp = true;
@@ -224,7 +240,8 @@ void PtyEndpoint::enterHangUp() {
     Q_EMIT farEndClosed();
 }
 
-void PtyEndpoint::pollHangUp() {
+void PtyEndpoint::pollHangUp()
+{
     pollfd descriptor{m_fd, POLLIN, 0};
     if (m_fd < 0 || ::poll(&descriptor, 1, 0) < 0 || (descriptor.revents & POLLHUP))
         return;

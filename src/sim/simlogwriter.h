@@ -1,8 +1,8 @@
 #pragma once
 
-#include "simevent.h"
-
 #include <QObject>
+
+#include "simevent.h"
 
 class QIODevice;
 class ProjectorSimulator;
