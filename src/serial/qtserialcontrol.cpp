@@ -1,5 +1,6 @@
 #include "qtserialcontrol.h"
 
+#include <poll.h>
 #include <sys/ioctl.h>
 
 #include <QTimer>
@@ -104,6 +105,14 @@ void QtSerialControl::closePort()
     m_lost = false;
 }
 
+std::chrono::nanoseconds QtSerialControl::byteTime() const
+{
+    // A start bit, the data bits, a parity bit if any, the stop bits.
+    const int bits = 1 + m_lineSettings.dataBits + (m_lineSettings.parity == 'N' ? 0 : 1) +
+                     m_lineSettings.stopBits;
+    return std::chrono::nanoseconds(1'000'000'000LL * bits / m_lineSettings.baud);
+}
+
 qint64 QtSerialControl::pendingOutput() const
 {
     if (!portOpen())
@@ -111,18 +120,28 @@ qint64 QtSerialControl::pendingOutput() const
     int queued = 0;
     if (::ioctl(static_cast<int>(m_port.handle()), TIOCOUTQ, &queued) != 0)
         queued = 0;
-    return m_port.bytesToWrite() + queued;
+    // A pseudo-terminal reports no output queue and takes bytes faster than any line, so what
+    // the line would still be carrying at the set speed counts as well.
+    const auto now = std::chrono::steady_clock::now();
+    const qint64 onTheLine =
+        m_lineFreeAt > now
+            ? (m_lineFreeAt - now + byteTime() - std::chrono::nanoseconds(1)) / byteTime()
+            : 0;
+    return std::max(m_port.bytesToWrite() + queued, onTheLine);
 }
 
 void QtSerialControl::output(std::string_view frame)
 {
     if (!portOpen())
         return;
-    if (pendingOutput() + static_cast<qint64>(frame.size()) > kOutputBufferBytes) {
+    const auto size = static_cast<qint64>(frame.size());
+    if (pendingOutput() + size > kOutputBufferBytes) {
         ++m_droppedFrames;
         return;
     }
-    m_port.write(frame.data(), static_cast<qint64>(frame.size()));
+    const auto now = std::chrono::steady_clock::now();
+    m_lineFreeAt = std::max(m_lineFreeAt, now) + byteTime() * size;
+    m_port.write(frame.data(), size);
     // Hands the bytes to the operating system now instead of on the next turn of the event
     // loop; never waits for the line.
     m_port.flush();
@@ -136,6 +155,12 @@ std::string QtSerialControl::input()
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
+bool QtSerialControl::hungUp() const
+{
+    pollfd fd{static_cast<int>(m_port.handle()), POLLIN, 0};
+    return ::poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
 void QtSerialControl::onReadyRead()
 {
     if (m_lost || m_port.bytesAvailable() <= 0)
@@ -146,7 +171,13 @@ void QtSerialControl::onReadyRead()
 
 void QtSerialControl::onError(QSerialPort::SerialPortError error)
 {
-    if (error != QSerialPort::ResourceError || m_lost || !m_port.isOpen())
+    if (m_lost || !m_port.isOpen())
+        return;
+    // A hung-up line reads as end of file, which the serial layer reports as a read error
+    // and would report again at every turn of the event loop.
+    const bool lineGone =
+        error == QSerialPort::ResourceError || (error == QSerialPort::ReadError && hungUp());
+    if (!lineGone)
         return;
     // The device went away (an adapter pulled out, the far end of a pseudo-terminal closed).
     // The port is closed outside the serial layer's own notification, which is still running.

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QSerialPort>
+#include <chrono>
 
 #include "devicemap.h"
 #include "linesettings.h"
@@ -13,7 +14,9 @@
 class QtSerialControl : public QObject, public SerialControl {
     Q_OBJECT
 public:
-    // What the line may hold unsent, here and in the operating system's queue together.
+    // What the line may hold unsent, here and in the operating system's queue together: a
+    // frame that does not fit is dropped whole, so a held button repeating faster than the
+    // line carries its frames leaves at most this much behind it.
     static constexpr qint64 kOutputBufferBytes = 512;
 
     explicit QtSerialControl(DeviceMap devices, QObject *parent = nullptr);
@@ -40,6 +43,8 @@ private:
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
     void closePort();
+    bool hungUp() const;
+    std::chrono::nanoseconds byteTime() const;
 
     DeviceMap m_devices;
     QSerialPort m_port;
@@ -47,6 +52,8 @@ private:
     std::string m_settingsText = "9600,N,8,1";
     int m_commPort = 1;
     int m_commEvent = 0;
+    // When the line would have carried everything written so far, at the set speed.
+    std::chrono::steady_clock::time_point m_lineFreeAt;
     quint64 m_droppedFrames = 0;
     bool m_lost = false;
 };
