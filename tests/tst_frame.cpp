@@ -1,3 +1,10 @@
+#include <QtTest>
+#include <array>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "platform/intervaltimer.h"
 #include "platform/virtualclock.h"
 #include "protocol/commandsender.h"
@@ -6,22 +13,16 @@
 #include "protocol/oneshotbuttons.h"
 #include "protocol/panelstate.h"
 
-#include <QtTest>
-
-#include <array>
-#include <set>
-#include <string>
-#include <string_view>
-#include <vector>
-
 namespace {
 
-QByteArray qb(std::string_view text) {
+QByteArray qb(std::string_view text)
+{
     return QByteArray(text.data(), qsizetype(text.size()));
 }
 
 // Bytes as "43 30 30 0D".
-QByteArray hex(std::string_view bytes) {
+QByteArray hex(std::string_view bytes)
+{
     return qb(bytes).toHex(' ').toUpper();
 }
 
@@ -115,7 +116,8 @@ constexpr std::array<Hold, 17> kHolds{{
     {"Command62", "↓", 22, "C5E", "43 35 45", false, 50, 25, 25},
 }};
 
-const OneShotButton *programOneShot(std::string_view control) {
+const OneShotButton *programOneShot(std::string_view control)
+{
     for (const OneShotButton &button : kOneShotButtons) {
         if (button.control == control)
             return &button;
@@ -123,7 +125,8 @@ const OneShotButton *programOneShot(std::string_view control) {
     return nullptr;
 }
 
-const AddressOption *programAddress(std::string_view caption) {
+const AddressOption *programAddress(std::string_view caption)
+{
     for (const AddressOption &option : kAddressOptions) {
         if (option.caption == caption)
             return &option;
@@ -132,7 +135,8 @@ const AddressOption *programAddress(std::string_view caption) {
 }
 
 // The program's command for a control of either table.
-std::string_view programCommand(std::string_view control) {
+std::string_view programCommand(std::string_view control)
+{
     if (const OneShotButton *button = programOneShot(control))
         return button->code;
     if (const HoldButton *button = findHoldButton(control))
@@ -186,7 +190,8 @@ private Q_SLOTS:
     void menuOffLeavesArrowSetUpAsItWas();
 };
 
-void TestFrame::addressOptionsGiveTheirPrefixes_data() {
+void TestFrame::addressOptionsGiveTheirPrefixes_data()
+{
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QByteArray>("prefix");
@@ -196,7 +201,8 @@ void TestFrame::addressOptionsGiveTheirPrefixes_data() {
             << QByteArray(address.prefix);
 }
 
-void TestFrame::addressOptionsGiveTheirPrefixes() {
+void TestFrame::addressOptionsGiveTheirPrefixes()
+{
     QFETCH(QString, control);
     QFETCH(QString, caption);
     QFETCH(QByteArray, prefix);
@@ -211,7 +217,8 @@ void TestFrame::addressOptionsGiveTheirPrefixes() {
     QCOMPARE(qb(s.state.idPrefix), prefix);
 }
 
-void TestFrame::oneShotButtonsSendTheirCodes_data() {
+void TestFrame::oneShotButtonsSendTheirCodes_data()
+{
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("heading");
     QTest::addColumn<QString>("caption");
@@ -222,7 +229,8 @@ void TestFrame::oneShotButtonsSendTheirCodes_data() {
             << QString::fromUtf8(button.caption) << QByteArray(button.code);
 }
 
-void TestFrame::oneShotButtonsSendTheirCodes() {
+void TestFrame::oneShotButtonsSendTheirCodes()
+{
     QFETCH(QString, control);
     QFETCH(QString, heading);
     QFETCH(QString, caption);
@@ -243,13 +251,15 @@ void TestFrame::oneShotButtonsSendTheirCodes() {
     QCOMPARE(int(s.handed[0].mode), 1);
 }
 
-void TestFrame::oneShotTableHasThirtyButtonsInOrder() {
+void TestFrame::oneShotTableHasThirtyButtonsInOrder()
+{
     QCOMPARE(kOneShotButtons.size(), kOneShots.size());
     for (std::size_t i = 0; i < kOneShots.size(); ++i)
         QCOMPARE(qb(kOneShotButtons[i].control), QByteArray(kOneShots[i].control));
 }
 
-void TestFrame::onlyMenuOnAndAImageSetUpTheArrowPad() {
+void TestFrame::onlyMenuOnAndAImageSetUpTheArrowPad()
+{
     std::set<std::string> withExtra;
     for (const OneShotButton &button : kOneShotButtons) {
         if (button.extra != OneShotButton::Extra::None)
@@ -270,7 +280,8 @@ void TestFrame::onlyMenuOnAndAImageSetUpTheArrowPad() {
     }
 }
 
-void TestFrame::holdButtonsSendTheirCommands_data() {
+void TestFrame::holdButtonsSendTheirCommands_data()
+{
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<int>("heldKey");
@@ -286,7 +297,8 @@ void TestFrame::holdButtonsSendTheirCommands_data() {
             << button.replyMs << button.displayMs;
 }
 
-void TestFrame::holdButtonsSendTheirCommands() {
+void TestFrame::holdButtonsSendTheirCommands()
+{
     QFETCH(QString, control);
     QFETCH(QString, caption);
     QFETCH(int, heldKey);
@@ -311,13 +323,15 @@ void TestFrame::holdButtonsSendTheirCommands() {
     QCOMPARE(button->kind == HoldButton::Kind::DigitalZoom, digitalZoom);
 }
 
-void TestFrame::holdTableHasSeventeenButtonsInOrder() {
+void TestFrame::holdTableHasSeventeenButtonsInOrder()
+{
     QCOMPARE(kHoldButtons.size(), kHolds.size());
     for (std::size_t i = 0; i < kHolds.size(); ++i)
         QCOMPARE(qb(kHoldButtons[i].control), QByteArray(kHolds[i].control));
 }
 
-void TestFrame::repeatTablePairsEveryCodeWithItsCommand() {
+void TestFrame::repeatTablePairsEveryCodeWithItsCommand()
+{
     for (const Hold &button : kHolds) {
         const auto command = repeatCommand(std::uint8_t(button.heldKey));
         QVERIFY2(command, button.control);
@@ -330,7 +344,8 @@ void TestFrame::repeatTablePairsEveryCodeWithItsCommand() {
         QVERIFY2(!repeatCommand(std::uint8_t(code)), qPrintable(QString::number(code)));
 }
 
-void TestFrame::everyCommandIsFramedUnderEveryAddress_data() {
+void TestFrame::everyCommandIsFramedUnderEveryAddress_data()
+{
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("control");
     QTest::addColumn<QByteArray>("frameHex");
@@ -352,7 +367,8 @@ void TestFrame::everyCommandIsFramedUnderEveryAddress_data() {
     }
 }
 
-void TestFrame::everyCommandIsFramedUnderEveryAddress() {
+void TestFrame::everyCommandIsFramedUnderEveryAddress()
+{
     QFETCH(QString, address);
     QFETCH(QString, control);
     QFETCH(QByteArray, frameHex);
@@ -374,7 +390,8 @@ void TestFrame::everyCommandIsFramedUnderEveryAddress() {
     QCOMPARE(hex(s.handed[0].text), frameHex);
 }
 
-void TestFrame::framesMatchTheGivenExamples_data() {
+void TestFrame::framesMatchTheGivenExamples_data()
+{
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("control");
     QTest::addColumn<QByteArray>("frameHex");
@@ -400,7 +417,8 @@ void TestFrame::framesMatchTheGivenExamples_data() {
                                      << "Command5" << QByteArray("43 33 43 0D");
 }
 
-void TestFrame::framesMatchTheGivenExamples() {
+void TestFrame::framesMatchTheGivenExamples()
+{
     QFETCH(QString, address);
     QFETCH(QString, control);
     QFETCH(QByteArray, frameHex);
@@ -412,7 +430,8 @@ void TestFrame::framesMatchTheGivenExamples() {
     QCOMPARE(hex(s.state.lastCommand), frameHex);
 }
 
-void TestFrame::sendCommandKeepsFrameAsLastCommandAndSendsItInSendMode() {
+void TestFrame::sendCommandKeepsFrameAsLastCommandAndSendsItInSendMode()
+{
     Sending s;
     QVERIFY(s.state.lastCommand.empty());
     s.state.idPrefix = "A002";
@@ -427,7 +446,8 @@ void TestFrame::sendCommandKeepsFrameAsLastCommandAndSendsItInSendMode() {
     QVERIFY(s.state.rxBuffer.empty());
 }
 
-void TestFrame::sendCommandFramesWithThePrefixInForceAtTheMoment() {
+void TestFrame::sendCommandFramesWithThePrefixInForceAtTheMoment()
+{
     Sending s;
     s.sender.selectAddress(*programAddress("002"));
     s.sender.sendCommand("C00");
@@ -438,7 +458,8 @@ void TestFrame::sendCommandFramesWithThePrefixInForceAtTheMoment() {
     QCOMPARE(hex(s.handed[1].text), QByteArray("43 30 30 0D"));
 }
 
-void TestFrame::twoQuickClicksSendTwoCompleteFramesWithoutWaiting() {
+void TestFrame::twoQuickClicksSendTwoCompleteFramesWithoutWaiting()
+{
     Sending s;
     s.sender.click(*programOneShot("Command17"));
     s.sender.click(*programOneShot("Command44"));
@@ -448,7 +469,8 @@ void TestFrame::twoQuickClicksSendTwoCompleteFramesWithoutWaiting() {
     QCOMPARE(qb(s.state.lastCommand), QByteArray("CR0\r"));
 }
 
-void TestFrame::clickingTheSameButtonTwiceSendsTheSameFrameTwice() {
+void TestFrame::clickingTheSameButtonTwiceSendsTheSameFrameTwice()
+{
     Sending s;
     s.state.idPrefix = "A003";
     s.sender.click(*programOneShot("Command17"));
@@ -458,7 +480,8 @@ void TestFrame::clickingTheSameButtonTwiceSendsTheSameFrameTwice() {
     QCOMPARE(hex(s.handed[1].text), QByteArray("41 30 30 33 43 30 30 0D"));
 }
 
-void TestFrame::selectingAnAddressSendsNothing() {
+void TestFrame::selectingAnAddressSendsNothing()
+{
     Sending s;
     s.sender.sendCommand("C00");
     for (const AddressOption &option : kAddressOptions)
@@ -468,7 +491,8 @@ void TestFrame::selectingAnAddressSendsNothing() {
     QCOMPARE(qb(s.state.idPrefix), QByteArray("A004"));
 }
 
-void TestFrame::selectingTheSelectedAddressAgainChangesNothing() {
+void TestFrame::selectingTheSelectedAddressAgainChangesNothing()
+{
     Sending s;
     s.sender.selectAddress(*programAddress("ALL"));
     s.sender.selectAddress(*programAddress("ALL"));
@@ -478,14 +502,16 @@ void TestFrame::selectingTheSelectedAddressAgainChangesNothing() {
     QCOMPARE(hex(s.handed.at(0).text), QByteArray("41 46 46 46 43 30 42 0D"));
 }
 
-void TestFrame::menuOnSetsRepeatIntervalAndArrowModeButLeavesTimerStopped_data() {
+void TestFrame::menuOnSetsRepeatIntervalAndArrowModeButLeavesTimerStopped_data()
+{
     QTest::addColumn<QString>("control");
     QTest::addColumn<QByteArray>("frame");
     QTest::newRow("MENU ON") << "Command23" << QByteArray("C1C\r");
     QTest::newRow("A-IMAGE") << "Command13" << QByteArray("C89\r");
 }
 
-void TestFrame::menuOnSetsRepeatIntervalAndArrowModeButLeavesTimerStopped() {
+void TestFrame::menuOnSetsRepeatIntervalAndArrowModeButLeavesTimerStopped()
+{
     QFETCH(QString, control);
     QFETCH(QByteArray, frame);
     Sending s;
@@ -500,7 +526,8 @@ void TestFrame::menuOnSetsRepeatIntervalAndArrowModeButLeavesTimerStopped() {
     QCOMPARE(s.clock.nextDueIn(), std::int64_t(-1));
 }
 
-void TestFrame::menuOffLeavesArrowSetUpAsItWas() {
+void TestFrame::menuOffLeavesArrowSetUpAsItWas()
+{
     Sending s;
     s.sender.click(*programOneShot("Command23"));
     s.sender.click(*programOneShot("Command24"));

@@ -1,12 +1,11 @@
-#include "platform/intervaltimer.h"
-#include "platform/virtualclock.h"
-
 #include <QtTest>
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/intervaltimer.h"
+#include "platform/virtualclock.h"
 
 namespace {
 
@@ -14,14 +13,16 @@ using Times = std::vector<std::int64_t>;
 
 // A timer that notes the virtual time of each of its ticks.
 struct TickingTimer {
-    TickingTimer(VirtualClock &clock, int intervalMs) : timer(clock, intervalMs) {
+    TickingTimer(VirtualClock &clock, int intervalMs) : timer(clock, intervalMs)
+    {
         timer.setOnTick([this, &clock] { ticks.push_back(clock.now()); });
     }
     IntervalTimer timer;
     Times ticks;
 };
 
-QList<qint64> toList(const Times &times) {
+QList<qint64> toList(const Times &times)
+{
     return QList<qint64>(times.begin(), times.end());
 }
 
@@ -56,7 +57,8 @@ private Q_SLOTS:
     void nextDueInReportsTimeToNextTick();
 };
 
-void TestIntervalTimer::startsDisabledWithItsDesignInterval() {
+void TestIntervalTimer::startsDisabledWithItsDesignInterval()
+{
     VirtualClock clock;
     IntervalTimer timer(clock, 500);
     QVERIFY(!timer.enabled());
@@ -64,14 +66,16 @@ void TestIntervalTimer::startsDisabledWithItsDesignInterval() {
     QCOMPARE(clock.nextDueIn(), std::int64_t(-1));
 }
 
-void TestIntervalTimer::disabledTimerNeverTicks() {
+void TestIntervalTimer::disabledTimerNeverTicks()
+{
     VirtualClock clock;
     TickingTimer t(clock, 100);
     clock.advance(10'000);
     QVERIFY(t.ticks.empty());
 }
 
-void TestIntervalTimer::enablingStoppedTimerStartsFullInterval() {
+void TestIntervalTimer::enablingStoppedTimerStartsFullInterval()
+{
     VirtualClock clock;
     TickingTimer t(clock, 100);
     clock.advance(30);
@@ -85,7 +89,8 @@ void TestIntervalTimer::enablingStoppedTimerStartsFullInterval() {
     QCOMPARE(toList(t.ticks), (QList<qint64>{130, 230, 330}));
 }
 
-void TestIntervalTimer::ticksEveryIntervalWhileEnabled_data() {
+void TestIntervalTimer::ticksEveryIntervalWhileEnabled_data()
+{
     QTest::addColumn<int>("interval");
     QTest::addColumn<int>("elapsed");
     QTest::addColumn<int>("expectedTicks");
@@ -99,7 +104,8 @@ void TestIntervalTimer::ticksEveryIntervalWhileEnabled_data() {
     QTest::newRow("1 ms for 37 ms") << 1 << 37 << 37;
 }
 
-void TestIntervalTimer::ticksEveryIntervalWhileEnabled() {
+void TestIntervalTimer::ticksEveryIntervalWhileEnabled()
+{
     QFETCH(int, interval);
     QFETCH(int, elapsed);
     QFETCH(int, expectedTicks);
@@ -113,7 +119,8 @@ void TestIntervalTimer::ticksEveryIntervalWhileEnabled() {
     QCOMPARE(clock.now(), std::int64_t(elapsed));
 }
 
-void TestIntervalTimer::smallStepsFireTheSameTicksAsOneLargeStep() {
+void TestIntervalTimer::smallStepsFireTheSameTicksAsOneLargeStep()
+{
     VirtualClock stepped;
     VirtualClock jumped;
     TickingTimer a(stepped, 70);
@@ -127,7 +134,8 @@ void TestIntervalTimer::smallStepsFireTheSameTicksAsOneLargeStep() {
     QCOMPARE(a.ticks.size(), std::size_t(14));
 }
 
-void TestIntervalTimer::newIntervalOnRunningTimerStartsFullIntervalOfNewLength() {
+void TestIntervalTimer::newIntervalOnRunningTimerStartsFullIntervalOfNewLength()
+{
     VirtualClock clock;
     TickingTimer t(clock, 100);
     t.timer.setEnabled(true);
@@ -147,7 +155,8 @@ void TestIntervalTimer::newIntervalOnRunningTimerStartsFullIntervalOfNewLength()
     QCOMPARE(toList(t.ticks), (QList<qint64>{120, 170, 470}));
 }
 
-void TestIntervalTimer::sameIntervalGivenAgainRestartsRunningTimer() {
+void TestIntervalTimer::sameIntervalGivenAgainRestartsRunningTimer()
+{
     // A second press on a held button sets the repeat interval it already has and expects the
     // interval to start in full.
     VirtualClock clock;
@@ -161,7 +170,8 @@ void TestIntervalTimer::sameIntervalGivenAgainRestartsRunningTimer() {
     QCOMPARE(toList(t.ticks), (QList<qint64>{450}));
 }
 
-void TestIntervalTimer::newIntervalOnStoppedTimerDoesNotStartIt() {
+void TestIntervalTimer::newIntervalOnStoppedTimerDoesNotStartIt()
+{
     VirtualClock clock;
     TickingTimer t(clock, 500);
     t.timer.setInterval(25);
@@ -174,7 +184,8 @@ void TestIntervalTimer::newIntervalOnStoppedTimerDoesNotStartIt() {
     QCOMPARE(toList(t.ticks), (QList<qint64>{1025, 1050}));
 }
 
-void TestIntervalTimer::disablingDropsIntervalInProgress() {
+void TestIntervalTimer::disablingDropsIntervalInProgress()
+{
     VirtualClock clock;
     TickingTimer t(clock, 100);
     t.timer.setEnabled(true);
@@ -189,7 +200,8 @@ void TestIntervalTimer::disablingDropsIntervalInProgress() {
     QCOMPARE(toList(t.ticks), (QList<qint64>{180}));
 }
 
-void TestIntervalTimer::disablingStoppedTimerChangesNothing() {
+void TestIntervalTimer::disablingStoppedTimerChangesNothing()
+{
     VirtualClock clock;
     TickingTimer t(clock, 100);
     t.timer.setEnabled(false);
@@ -201,7 +213,8 @@ void TestIntervalTimer::disablingStoppedTimerChangesNothing() {
     QCOMPARE(toList(t.ticks), (QList<qint64>{600}));
 }
 
-void TestIntervalTimer::enablingRunningTimerLetsIntervalInProgressRunOn() {
+void TestIntervalTimer::enablingRunningTimerLetsIntervalInProgressRunOn()
+{
     VirtualClock clock;
     TickingTimer t(clock, 100);
     t.timer.setEnabled(true);
@@ -215,7 +228,8 @@ void TestIntervalTimer::enablingRunningTimerLetsIntervalInProgressRunOn() {
     QCOMPARE(toList(t.ticks), (QList<qint64>{100, 200}));
 }
 
-void TestIntervalTimer::intervalZeroRaisesNoTicks() {
+void TestIntervalTimer::intervalZeroRaisesNoTicks()
+{
     VirtualClock clock;
     TickingTimer t(clock, 0);
     t.timer.setEnabled(true);
@@ -229,7 +243,8 @@ void TestIntervalTimer::intervalZeroRaisesNoTicks() {
     QCOMPARE(toList(t.ticks), (QList<qint64>{10'040, 10'080}));
 }
 
-void TestIntervalTimer::intervalZeroOnRunningTimerStopsTicksUntilNewInterval() {
+void TestIntervalTimer::intervalZeroOnRunningTimerStopsTicksUntilNewInterval()
+{
     VirtualClock clock;
     TickingTimer t(clock, 100);
     t.timer.setEnabled(true);
@@ -243,7 +258,8 @@ void TestIntervalTimer::intervalZeroOnRunningTimerStopsTicksUntilNewInterval() {
     QCOMPARE(toList(t.ticks), (QList<qint64>{100, 1250}));
 }
 
-void TestIntervalTimer::ticksOfSeveralTimersFireInTimeOrder() {
+void TestIntervalTimer::ticksOfSeveralTimersFireInTimeOrder()
+{
     VirtualClock clock;
     std::vector<std::pair<std::int64_t, std::string>> fired;
     IntervalTimer a(clock, 30);
@@ -267,7 +283,8 @@ void TestIntervalTimer::ticksOfSeveralTimersFireInTimeOrder() {
     QCOMPARE(clock.now(), std::int64_t(100));
 }
 
-void TestIntervalTimer::tiesFireInTheOrderTheTimersWereStarted() {
+void TestIntervalTimer::tiesFireInTheOrderTheTimersWereStarted()
+{
     // Started c, a, b: all due at 50, they fire in that order, whatever their creation order.
     VirtualClock clock;
     std::string order;
@@ -284,7 +301,8 @@ void TestIntervalTimer::tiesFireInTheOrderTheTimersWereStarted() {
     QCOMPARE(QString::fromStdString(order), QStringLiteral("cabcab"));
 }
 
-void TestIntervalTimer::tickThatDisablesAnotherTimerDueAtSameTimeSuppressesIt() {
+void TestIntervalTimer::tickThatDisablesAnotherTimerDueAtSameTimeSuppressesIt()
+{
     VirtualClock clock;
     IntervalTimer first(clock, 100);
     TickingTimer second(clock, 100);
@@ -295,7 +313,8 @@ void TestIntervalTimer::tickThatDisablesAnotherTimerDueAtSameTimeSuppressesIt() 
     QVERIFY(second.ticks.empty());
 }
 
-void TestIntervalTimer::tickThatEnablesAnotherTimerLetsItTickWithinSameAdvance() {
+void TestIntervalTimer::tickThatEnablesAnotherTimerLetsItTickWithinSameAdvance()
+{
     VirtualClock clock;
     IntervalTimer starter(clock, 100);
     TickingTimer started(clock, 30);
@@ -308,7 +327,8 @@ void TestIntervalTimer::tickThatEnablesAnotherTimerLetsItTickWithinSameAdvance()
     QCOMPARE(toList(started.ticks), (QList<qint64>{130, 160, 190}));
 }
 
-void TestIntervalTimer::tickThatRestartsAnotherTimerMovesItsNextTick() {
+void TestIntervalTimer::tickThatRestartsAnotherTimerMovesItsNextTick()
+{
     // The way each send restarts the reply time-out: a tick at 80 gives the other timer a new
     // interval, so its tick due at 100 never comes.
     VirtualClock clock;
@@ -324,7 +344,8 @@ void TestIntervalTimer::tickThatRestartsAnotherTimerMovesItsNextTick() {
     QCOMPARE(toList(restarted.ticks), (QList<qint64>{180, 280}));
 }
 
-void TestIntervalTimer::tickThatDisablesItsOwnTimerFiresOnce() {
+void TestIntervalTimer::tickThatDisablesItsOwnTimerFiresOnce()
+{
     VirtualClock clock;
     TickingTimer t(clock, 500);
     t.timer.setOnTick([&] {
@@ -338,7 +359,8 @@ void TestIntervalTimer::tickThatDisablesItsOwnTimerFiresOnce() {
     QCOMPARE(clock.nextDueIn(), std::int64_t(-1));
 }
 
-void TestIntervalTimer::tickThatGivesItsOwnTimerNewIntervalContinuesAtNewLength() {
+void TestIntervalTimer::tickThatGivesItsOwnTimerNewIntervalContinuesAtNewLength()
+{
     VirtualClock clock;
     TickingTimer t(clock, 100);
     t.timer.setOnTick([&] {
@@ -350,7 +372,8 @@ void TestIntervalTimer::tickThatGivesItsOwnTimerNewIntervalContinuesAtNewLength(
     QCOMPARE(toList(t.ticks), (QList<qint64>{100, 140, 180}));
 }
 
-void TestIntervalTimer::tickWithoutHandlerIsHarmless() {
+void TestIntervalTimer::tickWithoutHandlerIsHarmless()
+{
     VirtualClock clock;
     IntervalTimer timer(clock, 10);
     timer.setEnabled(true);
@@ -359,7 +382,8 @@ void TestIntervalTimer::tickWithoutHandlerIsHarmless() {
     QCOMPARE(clock.now(), std::int64_t(100));
 }
 
-void TestIntervalTimer::nextDueInReportsTimeToNextTick() {
+void TestIntervalTimer::nextDueInReportsTimeToNextTick()
+{
     VirtualClock clock;
     IntervalTimer slow(clock, 1000);
     IntervalTimer fast(clock, 250);

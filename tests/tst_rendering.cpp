@@ -1,18 +1,19 @@
-#include "serial/rendering.h"
-
 #include <QtTest>
-
 #include <random>
 #include <string>
 #include <string_view>
 
+#include "serial/rendering.h"
+
 namespace {
 
-QByteArray qb(std::string_view text) {
+QByteArray qb(std::string_view text)
+{
     return QByteArray(text.data(), qsizetype(text.size()));
 }
 
-std::string str(const QByteArray &bytes) {
+std::string str(const QByteArray &bytes)
+{
     return std::string(bytes.constData(), std::size_t(bytes.size()));
 }
 
@@ -21,7 +22,8 @@ constexpr std::string_view kShownAsItself =
     " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz";
 
 // What one byte becomes, worked out from the written-out character set above.
-std::string expectedPiece(unsigned char byte) {
+std::string expectedPiece(unsigned char byte)
+{
     if (byte == 0x06)
         return "&";
     if (byte == 0x0D)
@@ -57,7 +59,8 @@ private Q_SLOTS:
     void appendReceivedStartsAgainAfterBufferIsEmptied();
 };
 
-void TestRendering::rendersTextAsDescribed_data() {
+void TestRendering::rendersTextAsDescribed_data()
+{
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QByteArray>("rendering");
     QTest::newRow("C00 CR") << QByteArray("C00\r") << QByteArray(" C 0 0 CR ");
@@ -85,13 +88,15 @@ void TestRendering::rendersTextAsDescribed_data() {
     QTest::newRow("byte 255") << QByteArray("\xff") << QByteArray(" ? ");
 }
 
-void TestRendering::rendersTextAsDescribed() {
+void TestRendering::rendersTextAsDescribed()
+{
     QFETCH(QByteArray, text);
     QFETCH(QByteArray, rendering);
     QCOMPARE(qb(renderTraffic(str(text))), rendering);
 }
 
-void TestRendering::everyByteValueIsClassified_data() {
+void TestRendering::everyByteValueIsClassified_data()
+{
     QTest::addColumn<int>("byte");
     QTest::addColumn<QByteArray>("piece");
     for (int byte = 0; byte < 256; ++byte) {
@@ -99,7 +104,8 @@ void TestRendering::everyByteValueIsClassified_data() {
     }
 }
 
-void TestRendering::everyByteValueIsClassified() {
+void TestRendering::everyByteValueIsClassified()
+{
     QFETCH(int, byte);
     QFETCH(QByteArray, piece);
     const std::string alone(1, char(byte));
@@ -109,7 +115,8 @@ void TestRendering::everyByteValueIsClassified() {
     QCOMPARE(qb(renderTraffic(framed)), " a " + piece + "b ");
 }
 
-void TestRendering::classificationCountsAddUp() {
+void TestRendering::classificationCountsAddUp()
+{
     // 91 characters shown as themselves, 3 spelled out, 162 shown as "? ".
     int asItself = 0;
     int spelled = 0;
@@ -130,7 +137,8 @@ void TestRendering::classificationCountsAddUp() {
     QCOMPARE(kShownAsItself.size(), std::size_t(91));
 }
 
-void TestRendering::allByteValuesInOneTextRenderPieceByPiece() {
+void TestRendering::allByteValuesInOneTextRenderPieceByPiece()
+{
     std::string text;
     std::string expected = " ";
     for (int byte = 0; byte < 256; ++byte) {
@@ -140,7 +148,8 @@ void TestRendering::allByteValuesInOneTextRenderPieceByPiece() {
     QCOMPARE(qb(renderTraffic(text)), qb(expected));
 }
 
-void TestRendering::kthPrintableCharacterSitsAtPlace2k() {
+void TestRendering::kthPrintableCharacterSitsAtPlace2k()
+{
     std::mt19937 random(7);
     std::uniform_int_distribution<std::size_t> pick(0, kShownAsItself.size() - 1);
     for (int round = 0; round < 100; ++round) {
@@ -158,7 +167,8 @@ void TestRendering::kthPrintableCharacterSitsAtPlace2k() {
     }
 }
 
-void TestRendering::rendersAllOf32767Characters() {
+void TestRendering::rendersAllOf32767Characters()
+{
     std::string text(kLimit - 1, 'a');
     text.push_back('z');
     const std::string rendering = renderTraffic(text);
@@ -169,14 +179,16 @@ void TestRendering::rendersAllOf32767Characters() {
     QCOMPARE(renderTraffic(returns).size(), std::size_t(1 + 3 * kLimit));
 }
 
-void TestRendering::rendersOnlyTheFirst32767CharactersOfLongerText_data() {
+void TestRendering::rendersOnlyTheFirst32767CharactersOfLongerText_data()
+{
     QTest::addColumn<int>("length");
     QTest::newRow("32768") << 32768;
     QTest::newRow("40000") << 40000;
     QTest::newRow("100000") << 100000;
 }
 
-void TestRendering::rendersOnlyTheFirst32767CharactersOfLongerText() {
+void TestRendering::rendersOnlyTheFirst32767CharactersOfLongerText()
+{
     QFETCH(int, length);
     std::string text(kLimit, 'x');
     text.append(std::size_t(length) - kLimit, '\r');
@@ -186,7 +198,8 @@ void TestRendering::rendersOnlyTheFirst32767CharactersOfLongerText() {
     QCOMPARE(qb(rendering), qb(renderTraffic(std::string(kLimit, 'x'))));
 }
 
-void TestRendering::appendReceivedKeepsArrivalOrder() {
+void TestRendering::appendReceivedKeepsArrivalOrder()
+{
     std::string buffer;
     appendReceived(buffer, "0");
     appendReceived(buffer, "0\r");
@@ -198,7 +211,8 @@ void TestRendering::appendReceivedKeepsArrivalOrder() {
                                     "2\r"));
 }
 
-void TestRendering::appendReceivedKeepsAtMostTheFirst32767Characters_data() {
+void TestRendering::appendReceivedKeepsAtMostTheFirst32767Characters_data()
+{
     QTest::addColumn<int>("held");
     QTest::addColumn<int>("arriving");
     QTest::addColumn<int>("kept");
@@ -212,7 +226,8 @@ void TestRendering::appendReceivedKeepsAtMostTheFirst32767Characters_data() {
     QTest::newRow("full") << 32767 << 5 << 32767;
 }
 
-void TestRendering::appendReceivedKeepsAtMostTheFirst32767Characters() {
+void TestRendering::appendReceivedKeepsAtMostTheFirst32767Characters()
+{
     QFETCH(int, held);
     QFETCH(int, arriving);
     QFETCH(int, kept);
@@ -228,7 +243,8 @@ void TestRendering::appendReceivedKeepsAtMostTheFirst32767Characters() {
              qb(received.substr(0, std::size_t(kept - held))));
 }
 
-void TestRendering::appendReceivedStartsAgainAfterBufferIsEmptied() {
+void TestRendering::appendReceivedStartsAgainAfterBufferIsEmptied()
+{
     std::string buffer;
     appendReceived(buffer, std::string(40000, 'u'));
     appendReceived(buffer, "late");

@@ -1,6 +1,10 @@
-#include "fakeserialcontrol.h"
-#include "recordingdisplays.h"
+#include <QtTest>
+#include <array>
+#include <set>
+#include <string>
+#include <string_view>
 
+#include "fakeserialcontrol.h"
 #include "platform/intervaltimer.h"
 #include "platform/virtualclock.h"
 #include "protocol/commandsender.h"
@@ -8,34 +12,32 @@
 #include "protocol/oneshotbuttons.h"
 #include "protocol/panelstate.h"
 #include "protocol/statusdecoder.h"
+#include "recordingdisplays.h"
 #include "serial/rendering.h"
 #include "serial/trafficmonitor.h"
 
-#include <QtTest>
-
-#include <array>
-#include <set>
-#include <string>
-#include <string_view>
-
 namespace {
 
-QByteArray qb(std::string_view text) {
+QByteArray qb(std::string_view text)
+{
     return QByteArray(text.data(), qsizetype(text.size()));
 }
 
-std::string str(const QByteArray &bytes) {
+std::string str(const QByteArray &bytes)
+{
     return std::string(bytes.constData(), std::size_t(bytes.size()));
 }
 
 // What the decoding gives, or "(unchanged)" when it leaves the status display as it is.
-QByteArray decoded(std::string_view rxd, std::string_view lastCommand, std::string_view prefix) {
+QByteArray decoded(std::string_view rxd, std::string_view lastCommand, std::string_view prefix)
+{
     const auto text = decodeStatus(rxd, lastCommand, prefix);
     return text ? qb(*text) : QByteArray("(unchanged)");
 }
 
 // Decodes a reply (its raw characters) to a query sent with no prefix.
-QByteArray decodedReply(std::string_view query, std::string_view reply) {
+QByteArray decodedReply(std::string_view query, std::string_view reply)
+{
     return decoded(renderTraffic(reply), std::string(query) + "\r", "");
 }
 
@@ -90,7 +92,8 @@ constexpr std::array<LookupRow, 36> kLookupRows{{
 constexpr std::string_view kPrintable =
     " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz";
 
-const OneShotButton &oneShot(std::string_view control) {
+const OneShotButton &oneShot(std::string_view control)
+{
     for (const OneShotButton &button : kOneShotButtons) {
         if (button.control == control)
             return button;
@@ -98,7 +101,8 @@ const OneShotButton &oneShot(std::string_view control) {
     qFatal("no one-shot button %s", std::string(control).c_str());
 }
 
-const OneShotButton &queryButton(std::string_view code) {
+const OneShotButton &queryButton(std::string_view code)
+{
     for (const OneShotButton &button : kOneShotButtons) {
         if (button.code == code)
             return button;
@@ -122,14 +126,16 @@ struct Panel {
                              monitor.Hyouji(text, mode);
                          }};
 
-    Panel() {
+    Panel()
+    {
         timer2.setOnTick([this] { monitor.Timer2_Timer(); });
         timer3.setOnTick([this] { monitor.Timer3_Timer(); });
         timer4.setOnTick([this] { monitor.Timer4_Timer(); });
         comm.setOnComm([this] { monitor.MSComm1_OnComm(); });
         comm.setPortOpen(true);
     }
-    void select(std::string_view caption) {
+    void select(std::string_view caption)
+    {
         for (const AddressOption &option : kAddressOptions) {
             if (option.caption == caption)
                 sender.selectAddress(option);
@@ -180,7 +186,8 @@ private Q_SLOTS:
     void slicingShowsPartialReplyAndIsOverwrittenAsMoreArrives();
 };
 
-void TestStatusDecoder::workedExamplesDecodeAsShown_data() {
+void TestStatusDecoder::workedExamplesDecodeAsShown_data()
+{
     QTest::addColumn<QByteArray>("query");
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QByteArray>("rxd");
@@ -208,7 +215,8 @@ void TestStatusDecoder::workedExamplesDecodeAsShown_data() {
                              << QByteArray(" A B C CR ");
 }
 
-void TestStatusDecoder::workedExamplesDecodeAsShown() {
+void TestStatusDecoder::workedExamplesDecodeAsShown()
+{
     QFETCH(QByteArray, query);
     QFETCH(QByteArray, reply);
     QFETCH(QByteArray, rxd);
@@ -221,7 +229,8 @@ void TestStatusDecoder::workedExamplesDecodeAsShown() {
     QCOMPARE(qb(panel.displays.status), status);
 }
 
-void TestStatusDecoder::everyLookupRowGivesItsText_data() {
+void TestStatusDecoder::everyLookupRowGivesItsText_data()
+{
     QTest::addColumn<QByteArray>("query");
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QByteArray>("text");
@@ -230,7 +239,8 @@ void TestStatusDecoder::everyLookupRowGivesItsText_data() {
             << QByteArray(row.query) << QByteArray(row.reply) << QByteArray(row.text);
 }
 
-void TestStatusDecoder::everyLookupRowGivesItsText() {
+void TestStatusDecoder::everyLookupRowGivesItsText()
+{
     QFETCH(QByteArray, query);
     QFETCH(QByteArray, reply);
     QFETCH(QByteArray, text);
@@ -244,7 +254,8 @@ void TestStatusDecoder::everyLookupRowGivesItsText() {
     }
 }
 
-void TestStatusDecoder::lookupMatchesNothingButItsOwnKeys_data() {
+void TestStatusDecoder::lookupMatchesNothingButItsOwnKeys_data()
+{
     QTest::addColumn<QByteArray>("query");
     QTest::addColumn<int>("replyLength");
     QTest::newRow("CR0") << QByteArray("CR0") << 2;
@@ -254,7 +265,8 @@ void TestStatusDecoder::lookupMatchesNothingButItsOwnKeys_data() {
     QTest::newRow("CR7") << QByteArray("CR7") << 2;
 }
 
-void TestStatusDecoder::lookupMatchesNothingButItsOwnKeys() {
+void TestStatusDecoder::lookupMatchesNothingButItsOwnKeys()
+{
     QFETCH(QByteArray, query);
     QFETCH(int, replyLength);
     std::set<std::string> keys;
@@ -281,7 +293,8 @@ void TestStatusDecoder::lookupMatchesNothingButItsOwnKeys() {
     QCOMPARE(matched, int(keys.size()));
 }
 
-void TestStatusDecoder::lampModeTextsKeepTheirDoubleSpaces() {
+void TestStatusDecoder::lampModeTextsKeepTheirDoubleSpaces()
+{
     // One space before the colon after "All OFF", two after "No1 ON", "No2 ON" and "No1,2 ON".
     QCOMPARE(decodedReply("CR7", "00\r"), QByteArray(" All OFF : 2 Lamp mode"));
     QCOMPARE(decodedReply("CR7", "11\r"), QByteArray(" No1 ON  : Half Lamp mode-1"));
@@ -290,7 +303,8 @@ void TestStatusDecoder::lampModeTextsKeepTheirDoubleSpaces() {
     QCOMPARE(decodedReply("CR4", "00\r"), QByteArray(" Top/Bottom , Left/Right reversal"));
 }
 
-void TestStatusDecoder::sameReplyMeansDifferentThingsPerQuery_data() {
+void TestStatusDecoder::sameReplyMeansDifferentThingsPerQuery_data()
+{
     QTest::addColumn<QByteArray>("query");
     QTest::addColumn<QByteArray>("text");
     QTest::newRow("CR0") << QByteArray("CR0") << QByteArray(" Power ON");
@@ -303,13 +317,15 @@ void TestStatusDecoder::sameReplyMeansDifferentThingsPerQuery_data() {
     QTest::newRow("CR9") << QByteArray("CR9") << QByteArray(" 0 0 CR ");
 }
 
-void TestStatusDecoder::sameReplyMeansDifferentThingsPerQuery() {
+void TestStatusDecoder::sameReplyMeansDifferentThingsPerQuery()
+{
     QFETCH(QByteArray, query);
     QFETCH(QByteArray, text);
     QCOMPARE(decodedReply(str(query), "00\r"), text);
 }
 
-void TestStatusDecoder::ffMatchesNothingAfterCr0ButIsStandByAfterCra() {
+void TestStatusDecoder::ffMatchesNothingAfterCr0ButIsStandByAfterCra()
+{
     Panel panel;
     panel.displays.setStatus(" Power ON");
     panel.sender.click(oneShot("Command44"));  // "STATUS", CR0
@@ -323,7 +339,8 @@ void TestStatusDecoder::ffMatchesNothingAfterCr0ButIsStandByAfterCra() {
     QCOMPARE(qb(panel.displays.status), QByteArray(" Stand by"));
 }
 
-void TestStatusDecoder::keysAreCaseSensitive() {
+void TestStatusDecoder::keysAreCaseSensitive()
+{
     QCOMPARE(decodedReply("CRA", "ff\r"), QByteArray("(unchanged)"));
     QCOMPARE(decodedReply("CRA", "fF\r"), QByteArray("(unchanged)"));
     QCOMPARE(decodedReply("CRA", "Ff\r"), QByteArray("(unchanged)"));
@@ -334,7 +351,8 @@ void TestStatusDecoder::keysAreCaseSensitive() {
     QCOMPARE(decoded(" 0 0 CR ", "aFFFCR0\r", "AFFF"), QByteArray("(unchanged)"));
 }
 
-void TestStatusDecoder::replySplitOverTwoReceiveEventsDecodesOnceComplete() {
+void TestStatusDecoder::replySplitOverTwoReceiveEventsDecodesOnceComplete()
+{
     Panel panel;
     panel.displays.setStatus(" Input 3");
     panel.sender.click(oneShot("Command44"));
@@ -348,7 +366,8 @@ void TestStatusDecoder::replySplitOverTwoReceiveEventsDecodesOnceComplete() {
     QCOMPARE(qb(panel.displays.status), QByteArray(" Power ON"));
 }
 
-void TestStatusDecoder::replyBeginningWithAckMatchesNoLookupRow_data() {
+void TestStatusDecoder::replyBeginningWithAckMatchesNoLookupRow_data()
+{
     QTest::addColumn<QByteArray>("query");
     QTest::addColumn<QByteArray>("reply");
     QTest::newRow("CR0") << QByteArray("CR0") << QByteArray("00\r");
@@ -358,7 +377,8 @@ void TestStatusDecoder::replyBeginningWithAckMatchesNoLookupRow_data() {
     QTest::newRow("CR7") << QByteArray("CR7") << QByteArray("23\r");
 }
 
-void TestStatusDecoder::replyBeginningWithAckMatchesNoLookupRow() {
+void TestStatusDecoder::replyBeginningWithAckMatchesNoLookupRow()
+{
     QFETCH(QByteArray, query);
     QFETCH(QByteArray, reply);
     QVERIFY(decodedReply(str(query), str(reply)) != "(unchanged)");
@@ -367,7 +387,8 @@ void TestStatusDecoder::replyBeginningWithAckMatchesNoLookupRow() {
     QCOMPARE(decodedReply(str(query), withAck), QByteArray("(unchanged)"));
 }
 
-void TestStatusDecoder::pjSelectChangedBeforeReplyLeavesStatusAlone() {
+void TestStatusDecoder::pjSelectChangedBeforeReplyLeavesStatusAlone()
+{
     Panel panel;
     panel.displays.setStatus(" Stand by");
     panel.select("003");
@@ -380,7 +401,8 @@ void TestStatusDecoder::pjSelectChangedBeforeReplyLeavesStatusAlone() {
     QCOMPARE(qb(panel.displays.status), QByteArray(" Stand by"));
 }
 
-void TestStatusDecoder::pjSelectChangedBackBeforeReplyDecodesAgain() {
+void TestStatusDecoder::pjSelectChangedBackBeforeReplyDecodesAgain()
+{
     // The query's frame is built afresh from the prefix in force when the reply comes.
     Panel panel;
     panel.select("003");
@@ -391,7 +413,8 @@ void TestStatusDecoder::pjSelectChangedBackBeforeReplyDecodesAgain() {
     QCOMPARE(qb(panel.displays.status), QByteArray(" Power ON"));
 }
 
-void TestStatusDecoder::operationCommandLeavesStatusAlone_data() {
+void TestStatusDecoder::operationCommandLeavesStatusAlone_data()
+{
     QTest::addColumn<QString>("control");
     for (const OneShotButton &button : kOneShotButtons) {
         if (!button.code.starts_with("CR"))
@@ -400,7 +423,8 @@ void TestStatusDecoder::operationCommandLeavesStatusAlone_data() {
     }
 }
 
-void TestStatusDecoder::operationCommandLeavesStatusAlone() {
+void TestStatusDecoder::operationCommandLeavesStatusAlone()
+{
     QFETCH(QString, control);
     Panel panel;
     panel.displays.setStatus(" Input 1");
@@ -412,7 +436,8 @@ void TestStatusDecoder::operationCommandLeavesStatusAlone() {
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" 0 0 CR 2 CR F F CR 1 2 3 4 5 CR "));
 }
 
-void TestStatusDecoder::twoQueriesWithinTimeoutTakeKeyFromFirstReply() {
+void TestStatusDecoder::twoQueriesWithinTimeoutTakeKeyFromFirstReply()
+{
     Panel panel;
     panel.sender.click(oneShot("Command44"));  // CR0
     panel.clock.advance(30);
@@ -428,7 +453,8 @@ void TestStatusDecoder::twoQueriesWithinTimeoutTakeKeyFromFirstReply() {
     QCOMPARE(qb(panel.displays.status), QByteArray(" Top/Bottom , Left/Right reversal"));
 }
 
-void TestStatusDecoder::inputQueryDecidesOnFirstCharacterAlone_data() {
+void TestStatusDecoder::inputQueryDecidesOnFirstCharacterAlone_data()
+{
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QByteArray>("text");
     QTest::newRow("2 alone") << QByteArray("2") << QByteArray(" Input 2");
@@ -444,13 +470,15 @@ void TestStatusDecoder::inputQueryDecidesOnFirstCharacterAlone_data() {
     QTest::newRow("CR first") << QByteArray("\r2") << QByteArray("(unchanged)");
 }
 
-void TestStatusDecoder::inputQueryDecidesOnFirstCharacterAlone() {
+void TestStatusDecoder::inputQueryDecidesOnFirstCharacterAlone()
+{
     QFETCH(QByteArray, reply);
     QFETCH(QByteArray, text);
     QCOMPARE(decodedReply("CR1", str(reply)), text);
 }
 
-void TestStatusDecoder::lampTimeTakesFirst19CharactersOfRxd_data() {
+void TestStatusDecoder::lampTimeTakesFirst19CharactersOfRxd_data()
+{
     QTest::addColumn<QByteArray>("rxd");
     QTest::addColumn<QByteArray>("status");
     const QByteArray letters("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMN");
@@ -464,13 +492,15 @@ void TestStatusDecoder::lampTimeTakesFirst19CharactersOfRxd_data() {
         << QByteArray(" 0 0 1 2 3 4 5 6 7 CR ") << QByteArray(" 0 0 1 2 3 4 5 6 7  Hour Use");
 }
 
-void TestStatusDecoder::lampTimeTakesFirst19CharactersOfRxd() {
+void TestStatusDecoder::lampTimeTakesFirst19CharactersOfRxd()
+{
     QFETCH(QByteArray, rxd);
     QFETCH(QByteArray, status);
     QCOMPARE(decoded(str(rxd), "CR3\r", ""), status);
 }
 
-void TestStatusDecoder::temperaturesTakeTwoSlicesOfRxd_data() {
+void TestStatusDecoder::temperaturesTakeTwoSlicesOfRxd_data()
+{
     QTest::addColumn<QByteArray>("rxd");
     QTest::addColumn<QByteArray>("status");
     const QByteArray places("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ");
@@ -487,13 +517,15 @@ void TestStatusDecoder::temperaturesTakeTwoSlicesOfRxd_data() {
     QTest::newRow("36") << places << QByteArray("  S1=0123456789 C  ,   S2= EFGHIJKL C");
 }
 
-void TestStatusDecoder::temperaturesTakeTwoSlicesOfRxd() {
+void TestStatusDecoder::temperaturesTakeTwoSlicesOfRxd()
+{
     QFETCH(QByteArray, rxd);
     QFETCH(QByteArray, status);
     QCOMPARE(decoded(str(rxd), "CR6\r", ""), status);
 }
 
-void TestStatusDecoder::pcTypeEchoesRxdUnchanged_data() {
+void TestStatusDecoder::pcTypeEchoesRxdUnchanged_data()
+{
     QTest::addColumn<QByteArray>("rxd");
     QTest::newRow("empty") << QByteArray();
     QTest::newRow("space") << QByteArray(" ");
@@ -501,12 +533,14 @@ void TestStatusDecoder::pcTypeEchoesRxdUnchanged_data() {
     QTest::newRow("long") << QByteArray(200, 'x');
 }
 
-void TestStatusDecoder::pcTypeEchoesRxdUnchanged() {
+void TestStatusDecoder::pcTypeEchoesRxdUnchanged()
+{
     QFETCH(QByteArray, rxd);
     QCOMPARE(decoded(str(rxd), "CR9\r", ""), rxd);
 }
 
-void TestStatusDecoder::everyQueryDecodesUnderEveryPrefix_data() {
+void TestStatusDecoder::everyQueryDecodesUnderEveryPrefix_data()
+{
     QTest::addColumn<QByteArray>("prefix");
     QTest::addColumn<QByteArray>("query");
     QTest::addColumn<QByteArray>("reply");
@@ -528,7 +562,8 @@ void TestStatusDecoder::everyQueryDecodesUnderEveryPrefix_data() {
     }
 }
 
-void TestStatusDecoder::everyQueryDecodesUnderEveryPrefix() {
+void TestStatusDecoder::everyQueryDecodesUnderEveryPrefix()
+{
     QFETCH(QByteArray, prefix);
     QFETCH(QByteArray, query);
     QFETCH(QByteArray, reply);
@@ -540,7 +575,8 @@ void TestStatusDecoder::everyQueryDecodesUnderEveryPrefix() {
     QCOMPARE(qb(panel.displays.status), text);
 }
 
-void TestStatusDecoder::queryFramedUnderAnotherPrefixIsNotDecoded() {
+void TestStatusDecoder::queryFramedUnderAnotherPrefixIsNotDecoded()
+{
     for (std::string_view sentWith : kPrefixes) {
         for (std::string_view inForce : kPrefixes) {
             const std::string lastCommand = buildFrame(sentWith, "CR9");
@@ -550,7 +586,8 @@ void TestStatusDecoder::queryFramedUnderAnotherPrefixIsNotDecoded() {
     }
 }
 
-void TestStatusDecoder::framesThatAreNoStatusQueryAreNotDecoded_data() {
+void TestStatusDecoder::framesThatAreNoStatusQueryAreNotDecoded_data()
+{
     QTest::addColumn<QByteArray>("lastCommand");
     QTest::newRow("nothing sent yet") << QByteArray();
     QTest::newRow("C00") << QByteArray("C00\r");
@@ -564,12 +601,14 @@ void TestStatusDecoder::framesThatAreNoStatusQueryAreNotDecoded_data() {
     QTest::newRow("CR0 with trailing space") << QByteArray("CR0 \r");
 }
 
-void TestStatusDecoder::framesThatAreNoStatusQueryAreNotDecoded() {
+void TestStatusDecoder::framesThatAreNoStatusQueryAreNotDecoded()
+{
     QFETCH(QByteArray, lastCommand);
     QCOMPARE(decoded(" 0 0 CR ", str(lastCommand), ""), QByteArray("(unchanged)"));
 }
 
-void TestStatusDecoder::unmatchedReplyLeavesStatusAndTouchesNothingElse() {
+void TestStatusDecoder::unmatchedReplyLeavesStatusAndTouchesNothingElse()
+{
     Panel panel;
     panel.sender.click(oneShot("Command55"));  // "L-MODE", CR7
     panel.comm.receive("03\r");
@@ -584,7 +623,8 @@ void TestStatusDecoder::unmatchedReplyLeavesStatusAndTouchesNothingElse() {
     QCOMPARE(qb(panel.displays.txd), QByteArray(" C R 7 CR "));
 }
 
-void TestStatusDecoder::lateRestOfReplyIsDecodedOnItsOwn() {
+void TestStatusDecoder::lateRestOfReplyIsDecodedOnItsOwn()
+{
     Panel panel;
     panel.sender.click(oneShot("Command44"));  // CR0
     panel.clock.advance(100);
@@ -598,7 +638,8 @@ void TestStatusDecoder::lateRestOfReplyIsDecodedOnItsOwn() {
     QCOMPARE(qb(panel.displays.status), QByteArray(" Count down"));
 }
 
-void TestStatusDecoder::slicingShowsPartialReplyAndIsOverwrittenAsMoreArrives() {
+void TestStatusDecoder::slicingShowsPartialReplyAndIsOverwrittenAsMoreArrives()
+{
     Panel panel;
     panel.sender.click(oneShot("Command46"));  // CR3
     panel.comm.receive("12");

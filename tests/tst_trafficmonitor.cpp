@@ -1,32 +1,33 @@
-#include "fakeserialcontrol.h"
-#include "recordingdisplays.h"
+#include <QtTest>
+#include <string>
+#include <string_view>
+#include <vector>
 
+#include "fakeserialcontrol.h"
 #include "platform/intervaltimer.h"
 #include "platform/virtualclock.h"
 #include "protocol/commandsender.h"
 #include "protocol/oneshotbuttons.h"
 #include "protocol/panelstate.h"
+#include "recordingdisplays.h"
 #include "serial/trafficmonitor.h"
-
-#include <QtTest>
-
-#include <string>
-#include <string_view>
-#include <vector>
 
 namespace {
 
 using Target = RecordingDisplays::Target;
 
-QByteArray qb(std::string_view text) {
+QByteArray qb(std::string_view text)
+{
     return QByteArray(text.data(), qsizetype(text.size()));
 }
 
-QByteArray hex(std::string_view bytes) {
+QByteArray hex(std::string_view bytes)
+{
     return qb(bytes).toHex(' ').toUpper();
 }
 
-const OneShotButton &oneShot(std::string_view control) {
+const OneShotButton &oneShot(std::string_view control)
+{
     for (const OneShotButton &button : kOneShotButtons) {
         if (button.control == control)
             return button;
@@ -49,7 +50,8 @@ struct Panel {
                              monitor.Hyouji(text, mode);
                          }};
 
-    explicit Panel(bool open = true) {
+    explicit Panel(bool open = true)
+    {
         state.commSettings = "19200,N,8,1";
         timer2.setOnTick([this] { monitor.Timer2_Timer(); });
         timer3.setOnTick([this] { monitor.Timer3_Timer(); });
@@ -63,7 +65,8 @@ struct Panel {
 };
 
 // The texts one display was given, from a virtual time on.
-QList<QByteArray> textsOf(const RecordingDisplays &displays, Target target, std::int64_t from) {
+QList<QByteArray> textsOf(const RecordingDisplays &displays, Target target, std::int64_t from)
+{
     QList<QByteArray> texts;
     for (const auto &change : displays.changesOf(target)) {
         if (change.at >= from)
@@ -103,7 +106,8 @@ private Q_SLOTS:
     void endlessUnaskedTextIsBoundedAt32767Characters();
 };
 
-void TestTrafficMonitor::sendingC00WritesExactlyItsFourBytesAndShowsThem() {
+void TestTrafficMonitor::sendingC00WritesExactlyItsFourBytesAndShowsThem()
+{
     Panel panel;
     panel.click("Command17");
     QCOMPARE(panel.comm.written.size(), std::size_t(1));
@@ -115,7 +119,8 @@ void TestTrafficMonitor::sendingC00WritesExactlyItsFourBytesAndShowsThem() {
     QVERIFY(panel.state.rxBuffer.empty());
 }
 
-void TestTrafficMonitor::sendWritesTheWholeFrameUnchangedInOneWrite() {
+void TestTrafficMonitor::sendWritesTheWholeFrameUnchangedInOneWrite()
+{
     Panel panel;
     panel.state.idPrefix = "A003";
     panel.click("Command44");
@@ -124,7 +129,8 @@ void TestTrafficMonitor::sendWritesTheWholeFrameUnchangedInOneWrite() {
     QCOMPARE(qb(panel.displays.txd), QByteArray(" A 0 0 3 C R 0 CR "));
 }
 
-void TestTrafficMonitor::sendStartsBothTimeoutsAndAwaitsReply() {
+void TestTrafficMonitor::sendStartsBothTimeoutsAndAwaitsReply()
+{
     Panel panel;
     QVERIFY(!panel.timer2.enabled());
     QVERIFY(!panel.timer4.enabled());
@@ -138,7 +144,8 @@ void TestTrafficMonitor::sendStartsBothTimeoutsAndAwaitsReply() {
     QCOMPARE(panel.comm.written.size(), std::size_t(2));
 }
 
-void TestTrafficMonitor::answeredQueryFollowsTheExchangeTimeline() {
+void TestTrafficMonitor::answeredQueryFollowsTheExchangeTimeline()
+{
     Panel panel;
     panel.click("Command44");  // "STATUS": CR0
     QCOMPARE(qb(panel.comm.written.at(0)), QByteArray("CR0\r"));
@@ -176,7 +183,8 @@ void TestTrafficMonitor::answeredQueryFollowsTheExchangeTimeline() {
     QCOMPARE(panel.comm.written.size(), std::size_t(1));
 }
 
-void TestTrafficMonitor::shouldShowTimeoutMarkWhenNoReplyIn500ms() {
+void TestTrafficMonitor::shouldShowTimeoutMarkWhenNoReplyIn500ms()
+{
     Panel panel;
     panel.click("Command44");
     panel.at(499);
@@ -192,7 +200,8 @@ void TestTrafficMonitor::shouldShowTimeoutMarkWhenNoReplyIn500ms() {
     QCOMPARE(textsOf(panel.displays, Target::Rxd, 0), (QList<QByteArray>{" X X X X", ""}));
 }
 
-void TestTrafficMonitor::lateReplyAt600msIsShownAloneAfterTheTimeoutMark() {
+void TestTrafficMonitor::lateReplyAt600msIsShownAloneAfterTheTimeoutMark()
+{
     Panel panel;
     panel.click("Command44");
     panel.at(500);
@@ -210,7 +219,8 @@ void TestTrafficMonitor::lateReplyAt600msIsShownAloneAfterTheTimeoutMark() {
     QCOMPARE(qb(panel.state.rxBuffer), QByteArray("00\r"));
 }
 
-void TestTrafficMonitor::twoFramesSent100msApartKeepBothRepliesUntilTheReplyTimeout() {
+void TestTrafficMonitor::twoFramesSent100msApartKeepBothRepliesUntilTheReplyTimeout()
+{
     Panel panel;
     panel.click("Command44");  // CR0
     panel.comm.receive("00\r");
@@ -234,7 +244,8 @@ void TestTrafficMonitor::twoFramesSent100msApartKeepBothRepliesUntilTheReplyTime
     QCOMPARE(qb(panel.displays.txd), QByteArray());
 }
 
-void TestTrafficMonitor::replySplitOverTwoReceiveEventsIsShownAsItGrows() {
+void TestTrafficMonitor::replySplitOverTwoReceiveEventsIsShownAsItGrows()
+{
     Panel panel;
     panel.click("Command17");
     panel.at(10);
@@ -249,7 +260,8 @@ void TestTrafficMonitor::replySplitOverTwoReceiveEventsIsShownAsItGrows() {
     QVERIFY(panel.comm.waiting().empty());
 }
 
-void TestTrafficMonitor::ackReplyIsShownAsAmpersand() {
+void TestTrafficMonitor::ackReplyIsShownAsAmpersand()
+{
     Panel panel;
     panel.click("Command17");
     panel.comm.receive("\x06\r");
@@ -258,7 +270,8 @@ void TestTrafficMonitor::ackReplyIsShownAsAmpersand() {
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" &CR ? ? ? ? ? "));
 }
 
-void TestTrafficMonitor::unaskedTextIsShownAndKeptUntil500msAfterTheNextSend() {
+void TestTrafficMonitor::unaskedTextIsShownAndKeptUntil500msAfterTheNextSend()
+{
     Panel panel;
     panel.comm.receive("HELLO\r");
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" H E L L O CR "));
@@ -280,7 +293,8 @@ void TestTrafficMonitor::unaskedTextIsShownAndKeptUntil500msAfterTheNextSend() {
     QVERIFY(panel.state.rxBuffer.empty());
 }
 
-void TestTrafficMonitor::sendLeavesEarlierReplyShownUntilTheTimeoutMark() {
+void TestTrafficMonitor::sendLeavesEarlierReplyShownUntilTheTimeoutMark()
+{
     Panel panel;
     panel.click("Command44");
     panel.at(30);
@@ -298,7 +312,8 @@ void TestTrafficMonitor::sendLeavesEarlierReplyShownUntilTheTimeoutMark() {
     QCOMPARE(qb(panel.displays.status), QByteArray(" Power ON"));
 }
 
-void TestTrafficMonitor::sendLeavesEarlierReplyShownUntilTheNextReceive() {
+void TestTrafficMonitor::sendLeavesEarlierReplyShownUntilTheNextReceive()
+{
     Panel panel;
     panel.click("Command44");
     panel.comm.receive("80\r");
@@ -311,7 +326,8 @@ void TestTrafficMonitor::sendLeavesEarlierReplyShownUntilTheNextReceive() {
     QCOMPARE(qb(panel.displays.status), QByteArray(" Stand by"));
 }
 
-void TestTrafficMonitor::nonReceiveEventsAreIgnored_data() {
+void TestTrafficMonitor::nonReceiveEventsAreIgnored_data()
+{
     QTest::addColumn<int>("event");
     QTest::newRow("send event (1)") << 1;
     QTest::newRow("CTS change (3)") << 3;
@@ -326,7 +342,8 @@ void TestTrafficMonitor::nonReceiveEventsAreIgnored_data() {
     QTest::newRow("no event (0)") << 0;
 }
 
-void TestTrafficMonitor::nonReceiveEventsAreIgnored() {
+void TestTrafficMonitor::nonReceiveEventsAreIgnored()
+{
     QFETCH(int, event);
     Panel panel;
     panel.click("Command44");
@@ -346,7 +363,8 @@ void TestTrafficMonitor::nonReceiveEventsAreIgnored() {
     QCOMPARE(int(panel.state.awaitingReply), 0);
 }
 
-void TestTrafficMonitor::everyModeButSendIsReceiveMode_data() {
+void TestTrafficMonitor::everyModeButSendIsReceiveMode_data()
+{
     QTest::addColumn<int>("mode");
     QTest::newRow("0") << 0;
     QTest::newRow("2") << 2;
@@ -354,7 +372,8 @@ void TestTrafficMonitor::everyModeButSendIsReceiveMode_data() {
     QTest::newRow("255") << 255;
 }
 
-void TestTrafficMonitor::everyModeButSendIsReceiveMode() {
+void TestTrafficMonitor::everyModeButSendIsReceiveMode()
+{
     QFETCH(int, mode);
     Panel panel;
     panel.state.lastCommand = "CR1\r";
@@ -368,7 +387,8 @@ void TestTrafficMonitor::everyModeButSendIsReceiveMode() {
     QCOMPARE(int(panel.state.awaitingReply), 0);
 }
 
-void TestTrafficMonitor::sendToClosedPortWritesNothingButShowsFrameAndPortChoice() {
+void TestTrafficMonitor::sendToClosedPortWritesNothingButShowsFrameAndPortChoice()
+{
     Panel panel(false);
     QVERIFY(!panel.comm.portOpen());
     panel.click("Command17");
@@ -393,7 +413,8 @@ void TestTrafficMonitor::sendToClosedPortWritesNothingButShowsFrameAndPortChoice
     QVERIFY(!panel.timer3.enabled());
 }
 
-void TestTrafficMonitor::sendToClosedPortRestartsTheFiveSecondsOfThePortChoice() {
+void TestTrafficMonitor::sendToClosedPortRestartsTheFiveSecondsOfThePortChoice()
+{
     Panel panel(false);
     panel.monitor.showPortSettings();  // the "COM" button at 0
     panel.at(3000);
@@ -409,7 +430,8 @@ void TestTrafficMonitor::sendToClosedPortRestartsTheFiveSecondsOfThePortChoice()
              (QList<QByteArray>{"shown", "shown", "hidden"}));
 }
 
-void TestTrafficMonitor::sendToLostLineBringsUpThePortChoice() {
+void TestTrafficMonitor::sendToLostLineBringsUpThePortChoice()
+{
     Panel panel;
     panel.click("Command17");
     QCOMPARE(panel.comm.written.size(), std::size_t(1));
@@ -422,7 +444,8 @@ void TestTrafficMonitor::sendToLostLineBringsUpThePortChoice() {
     QVERIFY(panel.displays.frame8Visible);
 }
 
-void TestTrafficMonitor::sendToOpenPortLeavesThePortChoiceAlone() {
+void TestTrafficMonitor::sendToOpenPortLeavesThePortChoiceAlone()
+{
     Panel panel;
     for (const OneShotButton &button : kOneShotButtons)
         panel.sender.click(button);
@@ -431,7 +454,8 @@ void TestTrafficMonitor::sendToOpenPortLeavesThePortChoiceAlone() {
     QVERIFY(!panel.timer3.enabled());
 }
 
-void TestTrafficMonitor::portChoiceHidesFiveSecondsAfterItIsShown() {
+void TestTrafficMonitor::portChoiceHidesFiveSecondsAfterItIsShown()
+{
     Panel panel;
     panel.at(100);
     panel.monitor.showPortSettings();
@@ -445,7 +469,8 @@ void TestTrafficMonitor::portChoiceHidesFiveSecondsAfterItIsShown() {
     QCOMPARE(textsOf(panel.displays, Target::Frame8, 0), (QList<QByteArray>{"shown", "hidden"}));
 }
 
-void TestTrafficMonitor::displayTimeoutBlanksTxdRxdAndStatusInThatOrder() {
+void TestTrafficMonitor::displayTimeoutBlanksTxdRxdAndStatusInThatOrder()
+{
     Panel panel;
     panel.click("Command44");
     panel.comm.receive("00\r");
@@ -461,7 +486,8 @@ void TestTrafficMonitor::displayTimeoutBlanksTxdRxdAndStatusInThatOrder() {
     }
 }
 
-void TestTrafficMonitor::endlessUnaskedTextIsBoundedAt32767Characters() {
+void TestTrafficMonitor::endlessUnaskedTextIsBoundedAt32767Characters()
+{
     Panel panel;
     for (int i = 0; i < 50; ++i)
         panel.comm.receive(std::string(1000, 'u'));

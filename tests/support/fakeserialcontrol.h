@@ -1,13 +1,13 @@
 #pragma once
 
-#include "serial/serialcontrol.h"
-
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "serial/serialcontrol.h"
 
 // A serial control with no line behind it: it records what the panel does with it and lets a
 // test play the projector's side. Every port opens unless failOpen() says otherwise.
@@ -25,38 +25,44 @@ public:
 
     // The projector sends bytes: they wait to be read and OnComm is raised with commEvent 2.
     // Works whether or not the port is open, so a test needs no opening to play a reply.
-    void receive(std::string bytes) {
+    void receive(std::string bytes)
+    {
         m_waiting += bytes;
         raise(kEventReceive);
     }
     // Bytes arrive but no event is raised yet (a later receive() or raise() reports them).
     void queue(std::string bytes) { m_waiting += bytes; }
     // The adapter is pulled out: the port closes under the panel and OnComm reports it.
-    void loseLine() {
+    void loseLine()
+    {
         m_open = false;
         log.push_back("lost");
         raise(kEventPortLost);
     }
     // Raises OnComm with any event code (line errors, modem-line changes).
-    void raise(int event) {
+    void raise(int event)
+    {
         m_commEvent = event;
         raiseOnComm();
     }
     // Bytes received and not yet read by input().
     const std::string &waiting() const { return m_waiting; }
 
-    void setCommPort(int port) override {
+    void setCommPort(int port) override
+    {
         m_commPort = port;
         log.push_back("CommPort=" + std::to_string(port));
     }
     int commPort() const override { return m_commPort; }
-    void setSettings(std::string_view settings) override {
+    void setSettings(std::string_view settings) override
+    {
         m_settings = std::string(settings);
         log.push_back("Settings=" + m_settings);
     }
     std::string settings() const override { return m_settings; }
     bool portOpen() const override { return m_open; }
-    std::optional<SerialError> setPortOpen(bool open) override {
+    std::optional<SerialError> setPortOpen(bool open) override
+    {
         if (!open) {
             log.push_back("PortOpen=false");
             if (m_open)
@@ -80,7 +86,8 @@ public:
         return std::nullopt;
     }
     // A closed port writes nothing, as the real control drops the frame.
-    void output(std::string_view frame) override {
+    void output(std::string_view frame) override
+    {
         if (m_open)
             written.emplace_back(frame);
     }

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "platform/virtualclock.h"
-#include "serial/paneldisplays.h"
-
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/virtualclock.h"
+#include "serial/paneldisplays.h"
 
 // The TXD, RXD and status displays and the COM settings frame, as plain values, with every
 // change kept in order (and stamped with the virtual time when a clock is given).
@@ -30,13 +30,15 @@ public:
     void setTxd(std::string_view text) override { record(Target::Txd, txd = text); }
     void setRxd(std::string_view text) override { record(Target::Rxd, rxd = text); }
     void setStatus(std::string_view text) override { record(Target::Status, status = text); }
-    void setFrame8Visible(bool visible) override {
+    void setFrame8Visible(bool visible) override
+    {
         frame8Visible = visible;
         record(Target::Frame8, visible ? "shown" : "hidden");
     }
 
     // The changes made to one display, oldest first.
-    std::vector<Change> changesOf(Target target) const {
+    std::vector<Change> changesOf(Target target) const
+    {
         std::vector<Change> changes;
         for (const Change &change : history) {
             if (change.target == target)
@@ -46,7 +48,8 @@ public:
     }
 
 private:
-    void record(Target target, std::string text) {
+    void record(Target target, std::string text)
+    {
         history.push_back({m_clock ? m_clock->now() : 0, target, std::move(text)});
     }
 

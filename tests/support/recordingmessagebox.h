@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/messagebox.h"
-
 #include <string>
 #include <vector>
+
+#include "platform/messagebox.h"
 
 // A message box that shows nothing and keeps every box the program would have shown.
 class RecordingMessageBox : public MessageBox {
@@ -16,7 +16,8 @@ public:
 
     std::vector<Shown> shown;  // oldest first
 
-    void show(Icon icon, const std::string &title, const std::string &text) override {
+    void show(Icon icon, const std::string &title, const std::string &text) override
+    {
         shown.push_back({icon, title, text});
     }
 };
