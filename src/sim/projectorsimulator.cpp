@@ -124,13 +124,21 @@ void ProjectorSimulator::takeBytes(std::string_view bytes, std::int64_t nowUs)
             event.length = discarded.length;
         }
         Q_EMIT traffic(event);
+        // Each reply goes out before the next frame is looked at, as the projector would
+        // answer before it reads on.
+        pumpOutputAt(nowUs);
     }
-    pumpOutput();
 }
 
 void ProjectorSimulator::pumpOutput()
 {
-    const std::int64_t nowUs = monotonicNowUs();
+    pumpOutputAt(monotonicNowUs());
+}
+
+// Writes what is due at nowUs. Given the time of the read that asked for a reply, the log
+// stays in time order: a reply is never stamped later than the next frame read with it.
+void ProjectorSimulator::pumpOutputAt(std::int64_t nowUs)
+{
     if (!m_endpoint.farEndPresent()) {
         m_output.clear(nowUs);
         return;
@@ -183,5 +191,5 @@ void ProjectorSimulator::onFarEndOpened()
     event.kind = SimEvent::Kind::Opened;
     event.timeUs = nowUs;
     Q_EMIT traffic(event);
-    pumpOutput();
+    pumpOutputAt(nowUs);
 }

@@ -63,6 +63,7 @@ private:
     void resumeInput();
     void takeBytes(std::string_view bytes, std::int64_t nowUs);
     void pumpOutput();
+    void pumpOutputAt(std::int64_t nowUs);
     void onFarEndClosed();
     void onFarEndOpened();
     void updateBaud();

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QString>
+#include <cerrno>
+#include <cstdlib>
+
+// A pseudo-terminal pair for tests that need a real serial device and no hardware: the test
+// holds the master end and plays the far end of the line, the code under test opens the
+// slave's path as its port, with QSerialPort as the panel does. The master is raw and
+// non-blocking.
+class PtyPair {
+public:
+    PtyPair()
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
+            close();
+            return;
+        }
+        const char *slave = ::ptsname(m_master);
+        termios attributes{};
+        if (!slave || ::tcgetattr(m_master, &attributes) != 0) {
+            close();
+            return;
+        }
+        // The master's settings are the slave's: raw, so nothing is echoed or translated.
+        ::cfmakeraw(&attributes);
+        ::tcsetattr(m_master, TCSANOW, &attributes);
+        m_slavePath = QString::fromLocal8Bit(slave);
+    }
+    PtyPair(const PtyPair &) = delete;
+    PtyPair &operator=(const PtyPair &) = delete;
+    ~PtyPair() { close(); }
+
+    bool isOpen() const { return m_master >= 0; }
+    int masterFd() const { return m_master; }
+    QString slavePath() const { return m_slavePath; }
+
+    // Everything that has arrived at the master so far; never blocks.
+    QByteArray readMaster()
+    {
+        QByteArray all;
+        char buffer[4096];
+        while (m_master >= 0) {
+            const ssize_t count = ::read(m_master, buffer, sizeof buffer);
+            if (count <= 0)
+                break;
+            all.append(buffer, count);
+        }
+        return all;
+    }
+
+    bool writeMaster(const QByteArray &bytes)
+    {
+        return m_master >= 0 && ::write(m_master, bytes.constData(),
+                                        static_cast<size_t>(bytes.size())) == bytes.size();
+    }
+
+private:
+    void close()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+        m_master = -1;
+    }
+
+    int m_master = -1;
+    QString m_slavePath;
+};
