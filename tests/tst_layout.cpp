@@ -241,6 +241,9 @@ void TestLayout::drawnPanelHasItsColoursInPlace()
     QCOMPARE(pixel(image, QPoint(100, 150)), QColor(192, 192, 192));
     QCOMPARE(pixel(image, onPanel(panel, "Label11").center()), QColor(255, 255, 255));
     QCOMPARE(pixel(image, QPoint(3, 3)), QColor(192, 192, 192));
+    // The caption area of an option button takes the frame's grey, right of its text.
+    QCOMPARE(pixel(image, onPanel(panel, "Option4").topRight() + QPoint(-2, 2)),
+             QColor(192, 192, 192));
     QCOMPARE(pixel(image, onPanel(panel, "Image1").topLeft() + QPoint(2, 2)),
              panel.get<QLabel>("Image1")->pixmap().toImage().pixelColor(2, 2));
 }

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "demo.h"
 #include "options.h"
 #include "panel/form1.h"
 #include "platform/qtclock.h"
@@ -29,13 +30,30 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("koru-panel"));
     QApplication::setApplicationVersion(QStringLiteral("1.03.0001"));
 
+    DeviceMap devices = options.devices;
+    QString demoDescription;
+    if (options.demo) {
+        const Demo demo = Demo::start(&app);
+        if (!demo.error.isEmpty()) {
+            std::cerr << "koru-panel: cannot start the demo: " << demo.error.toStdString()
+                      << "\n";
+            return 1;
+        }
+        devices = demo.devices;
+        demoDescription = demo.description;
+        std::cerr << "koru-panel: " << demoDescription.toStdString() << "\n";
+    }
+
     QtClock clock;
-    QtSerialControl comm(options.devices);
+    QtSerialControl comm(devices);
     QtMessageBox messages;
     Form1 form(clock, comm, messages);
     messages.setParent(&form);
     if (!form.Form_Load())
         return 1;
+    // The caption stays as it is; the COM button tells what the ports stand for.
+    if (!demoDescription.isEmpty())
+        form.control("Command33")->setToolTip(demoDescription);
     form.show();
     return QApplication::exec();
 }

@@ -169,7 +169,8 @@ void Form1::buildControls()
                             toPixels(row.height));
         if (row.kind != Kind::Button && row.kind != Kind::Image && row.back) {
             widget->setAutoFillBackground(true);
-            colour(widget, QPalette::Window, toColor(*row.back));
+            // Option buttons fill with the button role, frames and labels with the window's.
+            colour(widget, widget->backgroundRole(), toColor(*row.back));
         }
         colour(widget, QPalette::WindowText, row.text ? toColor(*row.text) : QColor(Qt::black));
         if (!row.font.face.empty())
