@@ -69,7 +69,7 @@ panel_pid=$!
 pids+=($panel_pid)
 window() { xdotool search --onlyvisible --name 'KORU   M2V' 2>/dev/null | head -1; }
 shown() { [ -n "$(window)" ]; }
-check "the panel's window appears" wait_for 15 shown || finish
+check "the panel's window appears" wait_for 30 shown || { cat "$work/panel.log"; finish; }
 win=$(window)
 eval "$(xdotool getwindowgeometry --shell "$win")"
 origin_x=$X
