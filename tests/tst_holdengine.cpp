@@ -168,6 +168,7 @@ class TestHoldEngine : public QObject {
 private Q_SLOTS:
     void volPlusPressAndReleaseWithin250msSendsOneFrame_data();
     void volPlusPressAndReleaseWithin250msSendsOneFrame();
+    void releaseAfterDisplayTimeoutFiredBlanksAgain1000msLater();
     void holdingVolPlusSendsAtPressAndEvery250ms();
     void zoomMinusRepeatsEvery50msAndReleaseRestoresTimeoutIntervals();
     void everyHoldButtonRepeatsItsOwnCommand_data();
@@ -232,6 +233,25 @@ void TestHoldEngine::volPlusPressAndReleaseWithin250msSendsOneFrame()
     panel.at(10'000);
     QCOMPARE(panel.comm.written.size(), std::size_t(1));
     QVERIFY(panel.texts(Target::Rxd, 0, 10'000).indexOf(" X X X X") < 0);
+}
+
+void TestHoldEngine::releaseAfterDisplayTimeoutFiredBlanksAgain1000msLater()
+{
+    // The display time-out of the last frame has fired and stopped: the release starts it.
+    Panel panel;
+    panel.press("Command1");
+    panel.at(248);
+    QVERIFY(!panel.timer4.enabled());
+    panel.release("Command1");
+    QVERIFY(panel.timer4.enabled());
+    QCOMPARE(panel.timer4.interval(), 1000);
+    panel.displays.setStatus(" Power ON");
+    panel.at(1247);
+    QCOMPARE(qb(panel.displays.status), QByteArray(" Power ON"));
+    panel.at(1248);
+    QVERIFY(panel.displays.status.empty());
+    QCOMPARE(panel.texts(Target::Txd, 1248, 1248), QList<QByteArray>{""});
+    QVERIFY(!panel.timer4.enabled());
 }
 
 void TestHoldEngine::holdingVolPlusSendsAtPressAndEvery250ms()
