@@ -1,0 +1,137 @@
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+
+namespace {
+
+constexpr int kTimeoutMs = 10000;
+const QString kProgram = QStringLiteral(PROJECTOR_SIM);
+
+// The path from the first line the program prints, once it has printed it.
+QString listeningPath(const QByteArray &output)
+{
+    static const QRegularExpression line(QStringLiteral("^projector-sim: listening on (\\S+)\n"));
+    const auto match = line.match(QString::fromLocal8Bit(output));
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+}  // namespace
+
+class TestSimProgram : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void helpShouldListEveryOption();
+    void shouldRefuseBadOptionsWithUsageAndStatus2_data();
+    void shouldRefuseBadOptionsWithUsageAndStatus2();
+    void shouldServeAChainAndLogUntilTerminated_data();
+    void shouldServeAChainAndLogUntilTerminated();
+};
+
+void TestSimProgram::helpShouldListEveryOption()
+{
+    QProcess process;
+    process.start(kProgram, {QStringLiteral("--help")});
+    QVERIFY(process.waitForFinished(kTimeoutMs));
+    QCOMPARE(process.exitCode(), 0);
+    const QString help = QString::fromLocal8Bit(process.readAllStandardOutput());
+    for (const char *option : {"--chain", "--device", "--delay", "--silent", "--byte-at-a-time",
+                               "--unasked", "--unasked-rate", "--pace", "--log", "--baud"})
+        QVERIFY2(help.contains(QString::fromLatin1(option)), option);
+}
+
+void TestSimProgram::shouldRefuseBadOptionsWithUsageAndStatus2_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("complaint");
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << "bogus";
+    QTest::newRow("chain too long") << QStringList{"--chain", "5"} << "--chain";
+    QTest::newRow("chain not a number") << QStringList{"--chain", "two"} << "--chain";
+    QTest::newRow("negative delay") << QStringList{"--delay", "-1"} << "--delay";
+    QTest::newRow("missing value") << QStringList{"--delay"} << "delay";
+    QTest::newRow("bad reversal") << QStringList{"--reversal", "sideways"} << "--reversal";
+    QTest::newRow("bad escape") << QStringList{"--unasked", "\\q"} << "--unasked";
+    QTest::newRow("zero rate") << QStringList{"--unasked-rate", "0"} << "--unasked-rate";
+    QTest::newRow("stray argument") << QStringList{"extra"} << "extra";
+}
+
+void TestSimProgram::shouldRefuseBadOptionsWithUsageAndStatus2()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, complaint);
+    QProcess process;
+    process.start(kProgram, arguments);
+    QVERIFY(process.waitForFinished(kTimeoutMs));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 2);
+    const QString error = QString::fromLocal8Bit(process.readAllStandardError());
+    QVERIFY2(error.startsWith(QStringLiteral("projector-sim: ")), qPrintable(error));
+    QVERIFY2(error.section(QLatin1Char('\n'), 0, 0).contains(complaint), qPrintable(error));
+    QVERIFY2(error.contains(QStringLiteral("Usage:")), qPrintable(error));
+    QVERIFY(process.readAllStandardOutput().isEmpty());
+}
+
+void TestSimProgram::shouldServeAChainAndLogUntilTerminated_data()
+{
+    QTest::addColumn<bool>("logToFile");
+    QTest::addColumn<int>("signal");
+    QTest::newRow("log on standard output, SIGTERM") << false << SIGTERM;
+    QTest::newRow("log to a file, SIGINT") << true << SIGINT;
+}
+
+void TestSimProgram::shouldServeAChainAndLogUntilTerminated()
+{
+    QFETCH(bool, logToFile);
+    QFETCH(int, signal);
+    QTemporaryDir dir;
+    const QString logPath = dir.filePath(QStringLiteral("sim.log"));
+    QStringList arguments{"--chain", "2"};
+    if (logToFile)
+        arguments << "--log" << logPath;
+
+    QProcess process;
+    QByteArray output;
+    connect(&process, &QProcess::readyReadStandardOutput, this,
+            [&] { output += process.readAllStandardOutput(); });
+    process.start(kProgram, arguments);
+    QTRY_VERIFY_WITH_TIMEOUT(!listeningPath(output).isEmpty(), kTimeoutMs);
+
+    QSerialPort port(listeningPath(output));
+    port.setBaudRate(19200);
+    QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+    QByteArray received;
+    connect(&port, &QSerialPort::readyRead, this, [&] { received += port.readAll(); });
+    port.write("A002CR0\rA001C00\r");
+    QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("80\r\x06\r"), kTimeoutMs);
+    port.close();
+
+    ::kill(static_cast<pid_t>(process.processId()), signal);
+    QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, kTimeoutMs);
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    output += process.readAllStandardOutput();
+
+    QByteArray log = output;
+    if (logToFile) {
+        QFile file(logPath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        log = file.readAll();
+        // Standard output then carries the one line scripts wait for, nothing else.
+        QCOMPARE(output.count('\n'), 1);
+    }
+    const QString text = QString::fromLatin1(log);
+    for (const char *expected :
+         {"^# \\d+\\.\\d{6} on CLOCK_MONOTONIC is ", "^\\d+\\.\\d{6} OPENED$",
+          "^\\d+\\.\\d{6} RX A002 CR0$", "^\\d+\\.\\d{6} TX 2 80\\\\r$",
+          "^\\d+\\.\\d{6} RX A001 C00$", "^\\d+\\.\\d{6} TX 1 \\\\x06\\\\r$"}) {
+        const QRegularExpression line(QString::fromLatin1(expected),
+                                      QRegularExpression::MultilineOption);
+        QVERIFY2(line.match(text).hasMatch(),
+                 qPrintable(QStringLiteral("%1 in\n%2").arg(expected, text)));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestSimProgram)
+#include "tst_simprogram.moc"
