@@ -85,8 +85,9 @@ void ProjectorSimulator::readInput()
     if (m_inputPacer.paced()) {
         // Leave the rest in the pseudo-terminal until the line would have carried it, so the
         // backlog builds up on the panel's side as on a real line.
-        m_inputPacer.consume(static_cast<std::size_t>(bytes.size()), nowUs,
-                             room > 0 && bytes.size() == room);
+        if (room > 0)
+            m_inputPacer.consume(static_cast<std::size_t>(bytes.size()), nowUs,
+                                 bytes.size() == room);
         if (m_endpoint.farEndPresent()) {
             m_endpoint.setReadNotificationEnabled(false);
             const std::int64_t waitUs = m_inputPacer.nextByteUs(nowUs) - nowUs;
