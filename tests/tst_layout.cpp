@@ -8,6 +8,7 @@
 #include "panel/layouttable.h"
 #include "panel/views.h"
 #include "panelfixture.h"
+#include "serial/rendering.h"
 
 namespace {
 
@@ -52,6 +53,7 @@ private Q_SLOTS:
     void tabVisitsTheControlsInTableOrder();
     void accessibleNamesAreTheCaptionsAndTexts();
     void displaysShowMarkupAsPlainText();
+    void longTrafficShowsAsTheWholeTextWould();
 };
 
 void TestLayout::tableHoldsEveryControlOnce()
@@ -313,6 +315,33 @@ void TestLayout::displaysShowMarkupAsPlainText()
     QCOMPARE(panel.status(), shown);
     for (const char *name : {"Label11", "Label12", "Label22"})
         QCOMPARE(panel.get<QLabel>(name)->textFormat(), Qt::PlainText);
+}
+
+void TestLayout::longTrafficShowsAsTheWholeTextWould()
+{
+    PanelFixture panel;
+    QVERIFY(panel.start());
+    // 20,000 unasked characters, among them runs with no space to wrap at.
+    std::string unasked;
+    for (int i = 0; unasked.size() < 20000; ++i)
+        unasked += i % 7 == 0 ? std::string(40, '\x06') : "0123456789ABCDEF\r\n";
+    panel.comm.receive(unasked);
+    auto *rxd = panel.get<QLabel>("Label12");
+    const QString whole = QString::fromStdString(renderTraffic(unasked));
+    QVERIFY(rxd->text().size() < whole.size());
+
+    // The same box given the whole text shows the same pixels.
+    QLabel reference(whole);
+    reference.setTextFormat(Qt::PlainText);
+    reference.setWordWrap(true);
+    reference.setAlignment(rxd->alignment());
+    reference.setFrameStyle(rxd->frameStyle());
+    reference.setFont(rxd->font());
+    reference.setPalette(rxd->palette());
+    reference.setAutoFillBackground(true);
+    reference.setFixedSize(rxd->size());
+    QCOMPARE(rxd->grab().toImage(), reference.grab().toImage());
+    QCOMPARE(accessibleName(rxd), whole);
 }
 
 QTEST_MAIN(TestLayout)

@@ -57,6 +57,7 @@ private Q_SLOTS:
     void appendReceivedKeepsAtMostTheFirst32767Characters_data();
     void appendReceivedKeepsAtMostTheFirst32767Characters();
     void appendReceivedStartsAgainAfterBufferIsEmptied();
+    void incrementalRenderingEqualsRenderingAfresh();
 };
 
 void TestRendering::rendersTextAsDescribed_data()
@@ -253,6 +254,30 @@ void TestRendering::appendReceivedStartsAgainAfterBufferIsEmptied()
     buffer.clear();
     appendReceived(buffer, "00\r");
     QCOMPARE(qb(buffer), QByteArray("00\r"));
+}
+
+void TestRendering::incrementalRenderingEqualsRenderingAfresh()
+{
+    // The receive buffer as it grows in random pieces, is emptied, and grows again past its
+    // bound: each rendering equals a fresh one of the same text.
+    std::mt19937 random(7);
+    IncrementalRenderer renderer;
+    std::string buffer;
+    for (int event = 0; event < 3000; ++event) {
+        if (random() % 50 == 0)
+            buffer.clear();
+        else if (random() % 97 == 0)
+            buffer = "other text";  // not a continuation of what was rendered
+        std::string piece(random() % 40, '\0');
+        for (char &c : piece)
+            c = static_cast<char>(random() % 256);
+        appendReceived(buffer, piece);
+        QCOMPARE(renderer.render(buffer), renderTraffic(buffer));
+    }
+    const std::string full(kMaxRenderedChars + 100, 'x');
+    QCOMPARE(renderer.render(full), renderTraffic(full));
+    QCOMPARE(renderer.render(full + "more"), renderTraffic(full));
+    QCOMPARE(renderer.render(""), std::string(" "));
 }
 
 QTEST_APPLESS_MAIN(TestRendering)

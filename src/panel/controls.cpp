@@ -102,3 +102,15 @@ EtchedFrame::EtchedFrame(QWidget *parent) : QFrame(parent)
 {
     setFrameStyle(QFrame::Box | QFrame::Sunken);
 }
+
+void TrafficLabel::setTraffic(std::string_view text)
+{
+    if (text == m_traffic)
+        return;
+    m_traffic = text;
+    const std::string_view shown = text.substr(0, kLaidOutChars);
+    setText(QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size())));
+    setAccessibleName(shown.size() < text.size()
+                          ? QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()))
+                          : QString());
+}

@@ -3,7 +3,10 @@
 #include <QColor>
 #include <QFont>
 #include <QFrame>
+#include <QLabel>
 #include <QPushButton>
+#include <string>
+#include <string_view>
 
 #include "layouttable.h"
 
@@ -54,4 +57,21 @@ class EtchedFrame : public QFrame {
     Q_OBJECT
 public:
     explicit EtchedFrame(QWidget *parent = nullptr);
+};
+
+// A display of traffic: the TXD, RXD and status displays. Its text can be tens of thousands of
+// characters long while its box shows a line or two, so only a beginning that fills the box
+// many times over is laid out: what it shows is the same, at a fraction of the cost. A screen
+// reader still gets the whole text.
+class TrafficLabel : public QLabel {
+    Q_OBJECT
+public:
+    static constexpr std::size_t kLaidOutChars = 1024;
+
+    using QLabel::QLabel;
+    void setTraffic(std::string_view text);
+    const std::string &traffic() const { return m_traffic; }
+
+private:
+    std::string m_traffic;
 };

@@ -19,16 +19,13 @@ constexpr std::string_view kHideDataCaption =
     "\u30C7\u30FC\u30BF\u3092\u8868\u793A\u3057\u306A\u3044";
 constexpr std::string_view kCloseCaption = "CLOSE";
 constexpr int kKeyH = 72;
+// The TXD, RXD and status displays.
+constexpr std::string_view kDisplays[] = {"Label11", "Label12", "Label22"};
 constexpr int kCtrlOnly = 2;
 
 QString fromUtf8(std::string_view text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QString fromLatin1(std::string_view text)
-{
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 void colour(QWidget *widget, QPalette::ColorRole role, QColor color)
@@ -131,7 +128,9 @@ void Form1::buildControls()
             widget = new EtchedFrame(parent);
             break;
         case Kind::Label: {
-            auto *label = new QLabel(caption, parent);
+            const bool display = std::find(std::begin(kDisplays), std::end(kDisplays), row.name) !=
+                                 std::end(kDisplays);
+            auto *label = display ? new TrafficLabel(caption, parent) : new QLabel(caption, parent);
             label->setTextFormat(Qt::PlainText);
             label->setWordWrap(true);
             label->setAlignment(toAlignment(row.align));
@@ -180,9 +179,9 @@ void Form1::buildControls()
         m_controls.emplace(row.name, widget);
     }
 
-    m_txd = qobject_cast<QLabel *>(control("Label11"));
-    m_rxd = qobject_cast<QLabel *>(control("Label12"));
-    m_status = qobject_cast<QLabel *>(control("Label22"));
+    m_txd = qobject_cast<TrafficLabel *>(control("Label11"));
+    m_rxd = qobject_cast<TrafficLabel *>(control("Label12"));
+    m_status = qobject_cast<TrafficLabel *>(control("Label22"));
     m_dataViewButton = qobject_cast<GraphicalButton *>(control("Command34"));
     m_frame8 = control("Frame8");
     m_frame8->raise();
@@ -461,17 +460,17 @@ void Form1::paintEvent(QPaintEvent *)
 
 void Form1::setTxd(std::string_view text)
 {
-    m_txd->setText(fromLatin1(text));
+    m_txd->setTraffic(text);
 }
 
 void Form1::setRxd(std::string_view text)
 {
-    m_rxd->setText(fromLatin1(text));
+    m_rxd->setTraffic(text);
 }
 
 void Form1::setStatus(std::string_view text)
 {
-    m_status->setText(fromLatin1(text));
+    m_status->setTraffic(text);
 }
 
 void Form1::setFrame8Visible(bool visible)

@@ -89,9 +89,9 @@ private:
     void releaseLostHold();
 
     std::map<std::string_view, QWidget *> m_controls;
-    QLabel *m_txd = nullptr;
-    QLabel *m_rxd = nullptr;
-    QLabel *m_status = nullptr;
+    TrafficLabel *m_txd = nullptr;
+    TrafficLabel *m_rxd = nullptr;
+    TrafficLabel *m_status = nullptr;
     GraphicalButton *m_dataViewButton = nullptr;
     QWidget *m_frame8 = nullptr;
 

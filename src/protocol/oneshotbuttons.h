@@ -38,14 +38,14 @@ inline constexpr std::array<OneShotButton, 30> kOneShotButtons{{
     {"Command56", "LAMP SELECT", "2 LAMP", "C70"},
     {"Command57", "LAMP SELECT", "Half 1", "C71"},
     {"Command58", "LAMP SELECT", "Half 2", "C72"},
-    {"Command44", "STATUS", "STATUS", "CR0"},
-    {"Command45", "STATUS", "MODE", "CR1"},
-    {"Command46", "STATUS", "L-TIME", "CR3"},
-    {"Command47", "STATUS", "SETTING", "CR4"},
-    {"Command54", "STATUS", "TEMP", "CR6"},
-    {"Command55", "STATUS", "L-MODE", "CR7"},
-    {"Command38", "STATUS", "PC type", "CR9"},
-    {"Command12", "STATUS", "STATUS 2", "CRA"},
+    {"Command44", "", "STATUS", "CR0"},
+    {"Command45", "", "MODE", "CR1"},
+    {"Command46", "", "L-TIME", "CR3"},
+    {"Command47", "", "SETTING", "CR4"},
+    {"Command54", "", "TEMP", "CR6"},
+    {"Command55", "", "L-MODE", "CR7"},
+    {"Command38", "", "PC type", "CR9"},
+    {"Command12", "", "STATUS 2", "CRA"},
 }};
 
 // The repeat interval and arrow mode that MENU "ON" and "A-IMAGE" leave behind.

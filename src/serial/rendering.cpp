@@ -2,12 +2,10 @@
 
 #include <algorithm>
 
-std::string renderTraffic(std::string_view text)
+namespace {
+
+void appendRendering(std::string &rendering, std::string_view text)
 {
-    text = text.substr(0, std::min(text.size(), kMaxRenderedChars));
-    std::string rendering;
-    rendering.reserve(1 + 3 * text.size());
-    rendering.push_back(' ');
     for (const char c : text) {
         const auto code = static_cast<unsigned char>(c);
         if (code == 6) {
@@ -23,7 +21,37 @@ std::string renderTraffic(std::string_view text)
             rendering.append("? ");
         }
     }
+}
+
+std::string_view bounded(std::string_view text)
+{
+    return text.substr(0, std::min(text.size(), kMaxRenderedChars));
+}
+
+}  // namespace
+
+std::string renderTraffic(std::string_view text)
+{
+    text = bounded(text);
+    std::string rendering;
+    rendering.reserve(1 + 3 * text.size());
+    rendering.push_back(' ');
+    appendRendering(rendering, text);
     return rendering;
+}
+
+const std::string &IncrementalRenderer::render(std::string_view text)
+{
+    text = bounded(text);
+    const bool grown = text.size() >= m_source.size() && text.starts_with(m_source);
+    if (!grown) {
+        m_source.clear();
+        m_rendering.assign(1, ' ');
+    }
+    const std::string_view added = text.substr(m_source.size());
+    appendRendering(m_rendering, added);
+    m_source.append(added);
+    return m_rendering;
 }
 
 void appendReceived(std::string &rxBuffer, std::string_view received)

@@ -13,6 +13,17 @@ inline constexpr std::size_t kMaxRenderedChars = 32767;
 // Renders the first kMaxRenderedChars characters of text.
 std::string renderTraffic(std::string_view text);
 
+// Renders a text that grows between calls, such as the receive buffer, in time proportional
+// to what was added rather than to the whole text. Any other text is rendered afresh.
+class IncrementalRenderer {
+public:
+    const std::string &render(std::string_view text);
+
+private:
+    std::string m_source;  // what the rendering is of
+    std::string m_rendering = " ";
+};
+
 // Appends received text to the receive buffer, keeping at most its first kMaxRenderedChars
 // characters: what arrives beyond them is dropped until the buffer is next emptied, so memory
 // and time stay bounded under an endless stream of unasked text.

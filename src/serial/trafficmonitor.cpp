@@ -24,9 +24,8 @@ void TrafficMonitor::Hyouji(const std::string &text, unsigned char mode)
     if (sending)
         m_comm.output(text);
 
-    const std::string rendering = renderTraffic(text);
     if (sending) {
-        m_displays.setTxd(rendering);
+        m_displays.setTxd(renderTraffic(text));
         m_timer2.setEnabled(true);
         m_state.awaitingReply = 1;
         m_timer4.setEnabled(true);
@@ -36,6 +35,8 @@ void TrafficMonitor::Hyouji(const std::string &text, unsigned char mode)
             showPortSettings();
         return;
     }
+    // Received text grows between receive events; only what was added is rendered again.
+    const std::string &rendering = m_rxRenderer.render(text);
     m_displays.setRxd(rendering);
     if (auto status = decodeStatus(rendering, m_state.lastCommand, m_state.idPrefix))
         m_displays.setStatus(*status);

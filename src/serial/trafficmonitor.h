@@ -4,6 +4,7 @@
 
 #include "paneldisplays.h"
 #include "protocol/panelstate.h"
+#include "rendering.h"
 
 class IntervalTimer;
 class SerialControl;
@@ -39,4 +40,5 @@ private:
     IntervalTimer &m_timer2;
     IntervalTimer &m_timer3;
     IntervalTimer &m_timer4;
+    IncrementalRenderer m_rxRenderer;
 };
