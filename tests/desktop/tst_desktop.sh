@@ -55,7 +55,8 @@ done
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 export DISPLAY=$display
-check "an X display starts" wait_for 10 xdpyinfo >/dev/null 2>&1 || finish
+display_up() { xdpyinfo >/dev/null 2>&1; }
+check "an X display starts" wait_for 10 display_up || finish
 
 # A chain of four projectors, and the panel on it.
 "$sim" --chain 4 --start-on --log "$work/sim.log" >"$work/sim.out" 2>&1 &
@@ -80,6 +81,18 @@ at() { xdotool mousemove --sync $((origin_x + $1)) $((origin_y + $2)); }
 click() { at "$1" "$2"; xdotool click 1; sleep 0.1; }
 frames() { grep -c " RX $1\$" "$work/sim.log" 2>/dev/null || true; }
 has_frame() { [ "$(frames "$1")" -ge "${2:-1}" ]; }
+
+# A second panel on the same line cannot have it: it says so in a box and ends.
+"$panel" --com1 "$pts" >"$work/second.log" 2>&1 &
+second_pid=$!
+pids+=($second_pid)
+message_box() { xdotool search --onlyvisible --name '^koru-panel$' 2>/dev/null | head -1; }
+box_shown() { [ -n "$(message_box)" ]; }
+check "a second panel on the same port shows why it cannot open it" wait_for 15 box_shown
+xdotool key --window "$(message_box)" Return 2>/dev/null
+wait_for 5 sh -c "! kill -0 $second_pid 2>/dev/null"
+wait "$second_pid" 2>/dev/null
+check "the second panel ends with status 1" test $? -eq 1
 
 click 36 66  # POWER ON
 check "POWER ON puts C00 on the line" wait_for 3 has_frame '- C00'

@@ -1,0 +1,83 @@
+// The command line of koru-panel.
+#include "app/options.h"
+
+#include <QTest>
+
+class TestOptions : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void parses_data();
+    void parses();
+    void helpListsEveryOption();
+    void versionGivesTheFileVersionAndComment();
+};
+
+void TestOptions::parses_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QString>("com1");
+    QTest::addColumn<QString>("com2");
+    QTest::addColumn<bool>("demo");
+    QTest::addColumn<QString>("error");
+    const int run = int(Options::Action::Run);
+    const int fail = int(Options::Action::Error);
+    QTest::newRow("none: the designed ports")
+        << QStringList{} << run << "/dev/ttyS0" << "/dev/ttyS1" << false << "";
+    QTest::newRow("both mapped")
+        << QStringList{"--com1", "/dev/ttyUSB0", "--com2=/dev/serial/by-id/usb-x-port0"} << run
+        << "/dev/ttyUSB0" << "/dev/serial/by-id/usb-x-port0" << false << "";
+    QTest::newRow("demo") << QStringList{"--demo"} << run << "/dev/ttyS0" << "/dev/ttyS1" << true
+                          << "";
+    QTest::newRow("help wins") << QStringList{"--com1", "/dev/x", "-h"}
+                               << int(Options::Action::Help) << "/dev/x" << "/dev/ttyS1" << false
+                               << "";
+    QTest::newRow("version") << QStringList{"--version"} << int(Options::Action::Version)
+                             << "/dev/ttyS0" << "/dev/ttyS1" << false << "";
+    QTest::newRow("unknown") << QStringList{"--baud", "9600"} << fail << "/dev/ttyS0"
+                             << "/dev/ttyS1" << false << "unknown option '--baud'";
+    QTest::newRow("path missing") << QStringList{"--com2"} << fail << "/dev/ttyS0" << "/dev/ttyS1"
+                                  << false << "option '--com2' needs a device path";
+    QTest::newRow("empty path") << QStringList{"--com1="} << fail << "/dev/ttyS0" << "/dev/ttyS1"
+                                << false << "option '--com1' needs a device path";
+}
+
+void TestOptions::parses()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, action);
+    QFETCH(QString, com1);
+    QFETCH(QString, com2);
+    QFETCH(bool, demo);
+    QFETCH(QString, error);
+    std::vector<std::string> argv{"koru-panel"};
+    for (const QString &argument : arguments)
+        argv.push_back(argument.toStdString());
+    const Options options = Options::parse(argv);
+    QCOMPARE(int(options.action), action);
+    if (options.action == Options::Action::Error) {
+        QCOMPARE(QString::fromStdString(options.error), error);
+        return;
+    }
+    QCOMPARE(QString::fromStdString(options.devices.com1), com1);
+    QCOMPARE(QString::fromStdString(options.devices.com2), com2);
+    QCOMPARE(options.demo, demo);
+}
+
+void TestOptions::helpListsEveryOption()
+{
+    const std::string text = usage();
+    for (const char *option : {"--com1 PATH", "--com2 PATH", "--demo", "--version", "--help"})
+        QVERIFY2(text.find(option) != std::string::npos, option);
+}
+
+void TestOptions::versionGivesTheFileVersionAndComment()
+{
+    const std::string text = versionText();
+    QVERIFY(text.find("File version 1.03.0001") != std::string::npos);
+    QVERIFY(text.find("Product version 1.03.0001") != std::string::npos);
+    QVERIFY(text.find("Ver.1.31") != std::string::npos);
+}
+
+QTEST_APPLESS_MAIN(TestOptions)
+#include "tst_options.moc"
