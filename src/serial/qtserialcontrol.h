@@ -11,7 +11,7 @@
 // The serial control over QSerialPort: 8N1 at 19200 or 9600 baud, no handshaking, the port
 // taken exclusively. Writes never block; a frame that the output buffer cannot take whole is
 // dropped whole.
-class QtSerialControl : public QObject, public SerialControl {
+class QtSerialControl final : public QObject, public SerialControl {
     Q_OBJECT
 public:
     // What the line may hold unsent, here and in the operating system's queue together: a
