@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fakeserialcontrol.h"
+#include "panel/panelcore.h"
 #include "platform/intervaltimer.h"
 #include "platform/virtualclock.h"
 #include "protocol/commandsender.h"
@@ -17,6 +18,7 @@
 #include "protocol/oneshotbuttons.h"
 #include "protocol/panelstate.h"
 #include "recordingdisplays.h"
+#include "recordingmessagebox.h"
 #include "serial/trafficmonitor.h"
 
 namespace {
@@ -76,38 +78,30 @@ struct Panel {
     };
 
     VirtualClock clock;
-    IntervalTimer timer1{clock, 200};
-    IntervalTimer timer2{clock, 500};
-    IntervalTimer timer3{clock, 5000};
-    IntervalTimer timer4{clock, 1000};
-    PanelState state;
     FakeSerialControl comm;
     RecordingDisplays displays{&clock};
-    TrafficMonitor monitor{state, comm, displays, timer2, timer3, timer4};
+    RecordingMessageBox messages;
+    PanelCore core{clock, comm, displays, messages, "koru-panel"};
+    PanelState &state = core;
+    IntervalTimer &timer1 = core.Timer1;
+    IntervalTimer &timer2 = core.Timer2;
+    IntervalTimer &timer3 = core.Timer3;
+    IntervalTimer &timer4 = core.Timer4;
+    TrafficMonitor &monitor = core.traffic;
+    CommandSender &sender = core.commands;
+    HoldEngine &engine = core.holds;
     std::vector<Sent> sent;
     std::function<void(const std::string &)> onSend;
-    CommandSender sender{state, timer1, [this](const std::string &text, unsigned char mode) {
-                             if (mode == TrafficMonitor::kSendMode) {
-                                 sent.push_back({clock.now(), text});
-                                 if (onSend)
-                                     onSend(text);
-                             }
-                             monitor.Hyouji(text, mode);
-                         }};
-    HoldEngine engine{state, sender, timer1, timer2, timer4};
 
     Panel()
     {
         state.commSettings = "19200,N,8,1";
-        timer1.setOnTick([this] { engine.Timer1_Timer(); });
-        timer2.setOnTick([this] { monitor.Timer2_Timer(); });
-        timer3.setOnTick([this] { monitor.Timer3_Timer(); });
-        timer4.setOnTick([this] { monitor.Timer4_Timer(); });
-        comm.setOnComm([this] { monitor.MSComm1_OnComm(); });
-        engine.setClearTraffic([this] {
-            displays.setTxd("");
-            displays.setRxd("");
-        });
+        // Every frame handed to the line, with the time it went.
+        comm.onOutput = [this](std::string_view frame) {
+            sent.push_back({clock.now(), std::string(frame)});
+            if (onSend)
+                onSend(std::string(frame));
+        };
         comm.setPortOpen(true);
     }
 

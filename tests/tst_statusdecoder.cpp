@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "fakeserialcontrol.h"
+#include "panel/panelcore.h"
 #include "platform/intervaltimer.h"
 #include "platform/virtualclock.h"
 #include "protocol/commandsender.h"
@@ -13,6 +14,7 @@
 #include "protocol/panelstate.h"
 #include "protocol/statusdecoder.h"
 #include "recordingdisplays.h"
+#include "recordingmessagebox.h"
 #include "serial/rendering.h"
 #include "serial/trafficmonitor.h"
 
@@ -114,26 +116,19 @@ const OneShotButton &queryButton(std::string_view code)
 // in through the receive event and are decoded into the status display.
 struct Panel {
     VirtualClock clock;
-    IntervalTimer timer1{clock, 200};
-    IntervalTimer timer2{clock, 500};
-    IntervalTimer timer3{clock, 5000};
-    IntervalTimer timer4{clock, 1000};
-    PanelState state;
     FakeSerialControl comm;
     RecordingDisplays displays{&clock};
-    TrafficMonitor monitor{state, comm, displays, timer2, timer3, timer4};
-    CommandSender sender{state, timer1, [this](const std::string &text, unsigned char mode) {
-                             monitor.Hyouji(text, mode);
-                         }};
+    RecordingMessageBox messages;
+    PanelCore core{clock, comm, displays, messages, "koru-panel"};
+    PanelState &state = core;
+    IntervalTimer &timer1 = core.Timer1;
+    IntervalTimer &timer2 = core.Timer2;
+    IntervalTimer &timer3 = core.Timer3;
+    IntervalTimer &timer4 = core.Timer4;
+    TrafficMonitor &monitor = core.traffic;
+    CommandSender &sender = core.commands;
 
-    Panel()
-    {
-        timer2.setOnTick([this] { monitor.Timer2_Timer(); });
-        timer3.setOnTick([this] { monitor.Timer3_Timer(); });
-        timer4.setOnTick([this] { monitor.Timer4_Timer(); });
-        comm.setOnComm([this] { monitor.MSComm1_OnComm(); });
-        comm.setPortOpen(true);
-    }
+    Panel() { comm.setPortOpen(true); }
     void select(std::string_view caption)
     {
         for (const AddressOption &option : kAddressOptions) {

@@ -4,12 +4,14 @@
 #include <vector>
 
 #include "fakeserialcontrol.h"
+#include "panel/panelcore.h"
 #include "platform/intervaltimer.h"
 #include "platform/virtualclock.h"
 #include "protocol/commandsender.h"
 #include "protocol/oneshotbuttons.h"
 #include "protocol/panelstate.h"
 #include "recordingdisplays.h"
+#include "recordingmessagebox.h"
 #include "serial/trafficmonitor.h"
 
 namespace {
@@ -38,25 +40,21 @@ const OneShotButton &oneShot(std::string_view control)
 // The serial half of the panel on a virtual clock, with the design intervals.
 struct Panel {
     VirtualClock clock;
-    IntervalTimer timer1{clock, 200};
-    IntervalTimer timer2{clock, 500};
-    IntervalTimer timer3{clock, 5000};
-    IntervalTimer timer4{clock, 1000};
-    PanelState state;
     FakeSerialControl comm;
     RecordingDisplays displays{&clock};
-    TrafficMonitor monitor{state, comm, displays, timer2, timer3, timer4};
-    CommandSender sender{state, timer1, [this](const std::string &text, unsigned char mode) {
-                             monitor.Hyouji(text, mode);
-                         }};
+    RecordingMessageBox messages;
+    PanelCore core{clock, comm, displays, messages, "koru-panel"};
+    PanelState &state = core;
+    IntervalTimer &timer1 = core.Timer1;
+    IntervalTimer &timer2 = core.Timer2;
+    IntervalTimer &timer3 = core.Timer3;
+    IntervalTimer &timer4 = core.Timer4;
+    TrafficMonitor &monitor = core.traffic;
+    CommandSender &sender = core.commands;
 
     explicit Panel(bool open = true)
     {
         state.commSettings = "19200,N,8,1";
-        timer2.setOnTick([this] { monitor.Timer2_Timer(); });
-        timer3.setOnTick([this] { monitor.Timer3_Timer(); });
-        timer4.setOnTick([this] { monitor.Timer4_Timer(); });
-        comm.setOnComm([this] { monitor.MSComm1_OnComm(); });
         if (open)
             comm.setPortOpen(true);
     }

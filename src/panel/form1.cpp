@@ -69,18 +69,8 @@ Form1::Form1(Clock &clock, SerialControl &comm, MessageBox &messages, QWidget *p
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      Timer1(clock, 200),
-      Timer2(clock, 500),
-      Timer3(clock, 5000),
-      Timer4(clock, 1000),
-      MSComm1(comm),
-      m_messages(messages),
-      m_traffic(*this, comm, *this, Timer2, Timer3, Timer4),
-      m_ports(*this, comm, *this, messages, std::string(kAppTitle)),
-      m_commands(
-          *this, Timer1,
-          [this](const std::string &text, unsigned char mode) { m_traffic.Hyouji(text, mode); }),
-      m_holds(*this, m_commands, Timer1, Timer2, Timer4)
+      PanelCore(clock, comm, *this, messages, std::string(kAppTitle)),
+      m_messages(messages)
 {
     installFontSubstitutes();
     setObjectName(QStringLiteral("Form1"));
@@ -96,23 +86,12 @@ Form1::Form1(Clock &clock, SerialControl &comm, MessageBox &messages, QWidget *p
     wireButtons();
     wireOptions();
 
-    Timer1.setOnTick([this] { m_holds.Timer1_Timer(); });
-    Timer2.setOnTick([this] { m_traffic.Timer2_Timer(); });
-    Timer3.setOnTick([this] { m_traffic.Timer3_Timer(); });
-    Timer4.setOnTick([this] { m_traffic.Timer4_Timer(); });
-    MSComm1.setOnComm([this] { m_traffic.MSComm1_OnComm(); });
-    m_holds.setClearTraffic([this] {
-        setTxd("");
-        setRxd("");
-    });
-
     // Key preview: the panel sees every key press before the control with the focus.
     qApp->installEventFilter(this);
 }
 
 Form1::~Form1()
 {
-    MSComm1.setOnComm({});
     qApp->removeEventFilter(this);
 }
 
@@ -205,19 +184,19 @@ void Form1::wireButtons()
 {
     for (const OneShotButton &row : kOneShotButtons) {
         auto *button = qobject_cast<GraphicalButton *>(control(row.control));
-        connect(button, &QPushButton::clicked, this, [this, &row] { m_commands.click(row); });
+        connect(button, &QPushButton::clicked, this, [this, &row] { commands.click(row); });
     }
     for (const HoldButton &row : kHoldButtons) {
         auto *button = qobject_cast<GraphicalButton *>(control(row.control));
         connect(button, &GraphicalButton::mouseDown, this, [this, &row, button] {
             m_heldButton = &row;
             m_heldWidget = button;
-            m_holds.press(row);
+            holds.press(row);
         });
         connect(button, &GraphicalButton::mouseUp, this, [this, &row] {
             m_heldButton = nullptr;
             m_heldWidget = nullptr;
-            m_holds.release(row);
+            holds.release(row);
         });
     }
     const std::pair<std::string_view, void (Form1::*)()> panelButtons[] = {
@@ -246,7 +225,7 @@ void Form1::wireOptions()
     for (const AddressOption &row : kAddressOptions) {
         auto *option = qobject_cast<QRadioButton *>(control(row.control));
         connect(option, &QRadioButton::clicked, this,
-                [this, &row] { m_commands.selectAddress(row); });
+                [this, &row] { commands.selectAddress(row); });
     }
 }
 
@@ -286,7 +265,7 @@ bool Form1::Form_Load()
     awaitingReply = 0;
     rxBuffer = "";
 
-    if (const auto error = m_ports.openAtStartUp()) {
+    if (const auto error = ports.openAtStartUp()) {
         m_messages.show(MessageBox::Icon::Critical, std::string(kAppTitle),
                         "Error " + std::to_string(error->number) + ": " + error->description);
         return false;
@@ -355,22 +334,22 @@ void Form1::Command16_Click()
 
 void Form1::Option1_Click()
 {
-    m_ports.selectPort(1);
+    ports.selectPort(1);
 }
 
 void Form1::Option2_Click()
 {
-    m_ports.selectPort(2);
+    ports.selectPort(2);
 }
 
 void Form1::Option9_Click()
 {
-    m_ports.selectSpeed(PortConfiguration::kSettings19200);
+    ports.selectSpeed(PortConfiguration::kSettings19200);
 }
 
 void Form1::Option10_Click()
 {
-    m_ports.selectSpeed(PortConfiguration::kSettings9600);
+    ports.selectSpeed(PortConfiguration::kSettings9600);
 }
 
 void Form1::endProgram()
@@ -379,11 +358,7 @@ void Form1::endProgram()
         return;
     // Nothing runs after the end: no tick, no serial event, no handler.
     m_ended = true;
-    Timer1.setEnabled(false);
-    Timer2.setEnabled(false);
-    Timer3.setEnabled(false);
-    Timer4.setEnabled(false);
-    MSComm1.setOnComm({});
+    stopEverything();
     qApp->removeEventFilter(this);
     setEnabled(false);
     hide();
@@ -401,7 +376,7 @@ void Form1::releaseLostHold()
     m_heldButton = nullptr;
     m_heldWidget->abandonPress();
     m_heldWidget = nullptr;
-    m_holds.release(*button);
+    holds.release(*button);
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)

@@ -6,13 +6,8 @@
 #include <string_view>
 
 #include "controls.h"
-#include "platform/intervaltimer.h"
-#include "protocol/commandsender.h"
-#include "protocol/holdengine.h"
-#include "protocol/panelstate.h"
+#include "panelcore.h"
 #include "serial/paneldisplays.h"
-#include "serial/portconfiguration.h"
-#include "serial/trafficmonitor.h"
 #include "views.h"
 
 class Clock;
@@ -21,9 +16,9 @@ class QLabel;
 class QRadioButton;
 class SerialControl;
 
-// The panel: one window of fixed width whose controls are built from the layout table, the
-// state every handler shares, and the handlers of its buttons, options, keys and timers.
-class Form1 : public QWidget, public PanelState, private PanelDisplays {
+// The panel: one window of fixed width whose controls are built from the layout table, on the
+// panel's logic, with the handlers of its buttons, options and keys.
+class Form1 : public QWidget, private PanelDisplays, public PanelCore {
     Q_OBJECT
 public:
     static constexpr std::string_view kAppTitle = "koru-panel";
@@ -55,15 +50,6 @@ public:
     bool ended() const { return m_ended; }
 
     QWidget *control(std::string_view name) const;
-    TrafficMonitor &traffic() { return m_traffic; }
-    CommandSender &commands() { return m_commands; }
-    HoldEngine &holds() { return m_holds; }
-
-    IntervalTimer Timer1;
-    IntervalTimer Timer2;
-    IntervalTimer Timer3;
-    IntervalTimer Timer4;
-    SerialControl &MSComm1;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -96,10 +82,6 @@ private:
     QWidget *m_frame8 = nullptr;
 
     MessageBox &m_messages;
-    TrafficMonitor m_traffic;
-    PortConfiguration m_ports;
-    CommandSender m_commands;
-    HoldEngine m_holds;
 
     const HoldButton *m_heldButton = nullptr;
     GraphicalButton *m_heldWidget = nullptr;

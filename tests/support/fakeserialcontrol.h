@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -86,8 +87,13 @@ public:
         return std::nullopt;
     }
     // A closed port writes nothing, as the real control drops the frame.
+    // Called with every frame handed to output(), open port or not.
+    std::function<void(std::string_view)> onOutput;
+
     void output(std::string_view frame) override
     {
+        if (onOutput)
+            onOutput(frame);
         if (m_open)
             written.emplace_back(frame);
     }
