@@ -1,0 +1,203 @@
+// The receive path end to end: the real TrafficMonitor, CommandSender and HoldEngine on a
+// virtual clock with the panel's four interval timers, the tests' fake serial control and
+// displays that check every text they are given. The input is a script of steps, each an
+// operation byte and its operands:
+//
+//   0, 1  receive: length L, then L bytes, delivered as one receive event
+//   2     flood: length L, count N, then L bytes, delivered N times over in one receive event
+//         (up to 65,025 characters, to pass the buffer's bound)
+//   3     click one-shot button (index byte)
+//   4     choose a PJ Select address (index byte)
+//   5     let time pass: byte * 4 ms
+//   6     press the hold button (index byte), or release the one held
+//   7     a serial event other than a receive (event byte)
+//   8     open or close the port
+//
+// Properties after every step: rxBuffer holds at most kMaxRenderedChars characters, the
+// displays only ever hold printable ASCII, awaitingReply is 0 or 1; after a receive event the
+// RXD display is the rendering of all of rxBuffer, awaitingReply is 0, and the status display
+// holds what decoding that rendering gives, or what it held before.
+//
+// Once the buffer is full every receive event shows all of it again, so one input makes at most
+// kMaxReceiveEvents of them, and no input runs for long.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "check.h"
+#include "fakeserialcontrol.h"
+#include "platform/intervaltimer.h"
+#include "platform/virtualclock.h"
+#include "protocol/commandsender.h"
+#include "protocol/holdbuttons.h"
+#include "protocol/holdengine.h"
+#include "protocol/oneshotbuttons.h"
+#include "protocol/panelstate.h"
+#include "protocol/statusdecoder.h"
+#include "serial/paneldisplays.h"
+#include "serial/rendering.h"
+#include "serial/trafficmonitor.h"
+
+namespace {
+
+constexpr int kMaxReceiveEvents = 128;
+
+class CheckingDisplays : public PanelDisplays {
+public:
+    std::string txd;
+    std::string rxd;
+    std::string status;
+    bool frame8Visible = false;
+
+    void setTxd(std::string_view text) override { txd = checked(text); }
+    void setRxd(std::string_view text) override { rxd = checked(text); }
+    void setStatus(std::string_view text) override { status = checked(text); }
+    void setFrame8Visible(bool visible) override { frame8Visible = visible; }
+
+private:
+    static std::string_view checked(std::string_view text)
+    {
+        KORU_CHECK(isPrintableAscii(text));
+        return text;
+    }
+};
+
+// The serial half of the panel with the design intervals, wired as the panel wires it.
+struct Panel {
+    VirtualClock clock;
+    IntervalTimer timer1{clock, 200};
+    IntervalTimer timer2{clock, 500};
+    IntervalTimer timer3{clock, 5000};
+    IntervalTimer timer4{clock, 1000};
+    PanelState state;
+    FakeSerialControl comm;
+    CheckingDisplays displays;
+    TrafficMonitor monitor{state, comm, displays, timer2, timer3, timer4};
+    CommandSender sender{state, timer1, [this](const std::string &text, unsigned char mode) {
+                             monitor.Hyouji(text, mode);
+                         }};
+    HoldEngine holds{state, sender, timer1, timer2, timer4};
+    const HoldButton *held = nullptr;
+
+    Panel()
+    {
+        state.commSettings = "19200,N,8,1";
+        timer1.setOnTick([this] { holds.Timer1_Timer(); });
+        timer2.setOnTick([this] { monitor.Timer2_Timer(); });
+        timer3.setOnTick([this] { monitor.Timer3_Timer(); });
+        timer4.setOnTick([this] { monitor.Timer4_Timer(); });
+        comm.setOnComm([this] { monitor.MSComm1_OnComm(); });
+        holds.setClearTraffic([this] {
+            displays.setTxd("");
+            displays.setRxd("");
+        });
+        comm.setPortOpen(true);
+    }
+
+    void checkState() const
+    {
+        KORU_CHECK(state.rxBuffer.size() <= kMaxRenderedChars);
+        KORU_CHECK(state.awaitingReply == 0 || state.awaitingReply == 1);
+    }
+
+    // One receive event, and what it must leave behind.
+    void receive(std::string bytes)
+    {
+        ++receiveEvents;
+        const std::string statusBefore = displays.status;
+        comm.receive(std::move(bytes));
+        checkState();
+        KORU_CHECK(comm.waiting().empty());
+        KORU_CHECK(state.awaitingReply == 0);
+        KORU_CHECK(displays.rxd == renderTraffic(state.rxBuffer));
+        const auto decoded = decodeStatus(displays.rxd, state.lastCommand, state.idPrefix);
+        KORU_CHECK(displays.status == decoded.value_or(statusBefore));
+    }
+
+    int receiveEvents = 0;
+};
+
+class Script {
+public:
+    Script(const std::uint8_t *data, std::size_t size) : m_data(data), m_size(size) {}
+    bool done() const { return m_at >= m_size; }
+    std::uint8_t byte() { return m_at < m_size ? m_data[m_at++] : 0; }
+    std::string bytes(std::size_t count)
+    {
+        const std::size_t n = count < m_size - m_at ? count : m_size - m_at;
+        std::string text(reinterpret_cast<const char *>(m_data + m_at), n);
+        m_at += n;
+        return text;
+    }
+
+private:
+    const std::uint8_t *m_data;
+    std::size_t m_size;
+    std::size_t m_at = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    Panel panel;
+    Script script(data, size);
+    while (!script.done() && panel.receiveEvents < kMaxReceiveEvents) {
+        switch (script.byte() % 9) {
+        case 0:
+        case 1:
+            panel.receive(script.bytes(script.byte()));
+            break;
+        case 2: {
+            const std::size_t length = script.byte();
+            const int count = script.byte();
+            const std::string chunk = script.bytes(length);
+            std::string bytes;
+            for (int i = 0; i < count; ++i)
+                bytes += chunk;
+            panel.receive(std::move(bytes));
+            break;
+        }
+        case 3:
+            panel.sender.click(kOneShotButtons[script.byte() % kOneShotButtons.size()]);
+            break;
+        case 4:
+            panel.sender.selectAddress(kAddressOptions[script.byte() % kAddressOptions.size()]);
+            break;
+        case 5:
+            panel.clock.advance(std::int64_t{4} * script.byte());
+            break;
+        case 6:
+            if (panel.held) {
+                panel.holds.release(*panel.held);
+                panel.held = nullptr;
+            } else {
+                panel.held = &kHoldButtons[script.byte() % kHoldButtons.size()];
+                panel.holds.press(*panel.held);
+            }
+            break;
+        case 7: {
+            const int event = script.byte();
+            if (event != SerialControl::kEventReceive)
+                panel.comm.raise(event);
+            break;
+        }
+        case 8:
+            panel.comm.setPortOpen(!panel.comm.portOpen());
+            break;
+        }
+        panel.checkState();
+        KORU_CHECK(isPrintableAscii(panel.displays.txd) && isPrintableAscii(panel.displays.rxd) &&
+                   isPrintableAscii(panel.displays.status));
+    }
+    // Every send starts the display time-out, and nothing but a send fills the TXD display: with
+    // no button held, it is blank once the time-outs have run out.
+    if (!panel.held) {
+        panel.clock.advance(2000);
+        KORU_CHECK(panel.displays.txd.empty());
+    }
+    return 0;
+}
