@@ -17,7 +17,8 @@ scripts/setup.sh || exit 1
 
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2}
 fuzz_seconds=${FUZZ_SECONDS:-5}
-fuzz_targets=(rendering statusdecoder receivepath simframereader)
+fuzz_targets=()  # one per seed corpus: fuzz/corpus/TARGET/ goes with fuzz_TARGET
+for dir in fuzz/corpus/*/; do fuzz_targets+=("$(basename "$dir")"); done
 summary=()
 failed=0
 
