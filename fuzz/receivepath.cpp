@@ -29,6 +29,7 @@
 
 #include "check.h"
 #include "fakeserialcontrol.h"
+#include "panel/panelcore.h"
 #include "platform/intervaltimer.h"
 #include "platform/virtualclock.h"
 #include "protocol/commandsender.h"
@@ -37,6 +38,7 @@
 #include "protocol/oneshotbuttons.h"
 #include "protocol/panelstate.h"
 #include "protocol/statusdecoder.h"
+#include "recordingmessagebox.h"
 #include "serial/paneldisplays.h"
 #include "serial/rendering.h"
 #include "serial/trafficmonitor.h"
@@ -68,32 +70,23 @@ private:
 // The serial half of the panel with the design intervals, wired as the panel wires it.
 struct Panel {
     VirtualClock clock;
-    IntervalTimer timer1{clock, 200};
-    IntervalTimer timer2{clock, 500};
-    IntervalTimer timer3{clock, 5000};
-    IntervalTimer timer4{clock, 1000};
-    PanelState state;
     FakeSerialControl comm;
     CheckingDisplays displays;
-    TrafficMonitor monitor{state, comm, displays, timer2, timer3, timer4};
-    CommandSender sender{state, timer1, [this](const std::string &text, unsigned char mode) {
-                             monitor.Hyouji(text, mode);
-                         }};
-    HoldEngine holds{state, sender, timer1, timer2, timer4};
+    RecordingMessageBox messages;
+    PanelCore core{clock, comm, displays, messages, "koru-panel"};
+    PanelState &state = core;
+    IntervalTimer &timer1 = core.Timer1;
+    IntervalTimer &timer2 = core.Timer2;
+    IntervalTimer &timer3 = core.Timer3;
+    IntervalTimer &timer4 = core.Timer4;
+    TrafficMonitor &monitor = core.traffic;
+    CommandSender &sender = core.commands;
+    HoldEngine &holds = core.holds;
     const HoldButton *held = nullptr;
 
     Panel()
     {
         state.commSettings = "19200,N,8,1";
-        timer1.setOnTick([this] { holds.Timer1_Timer(); });
-        timer2.setOnTick([this] { monitor.Timer2_Timer(); });
-        timer3.setOnTick([this] { monitor.Timer3_Timer(); });
-        timer4.setOnTick([this] { monitor.Timer4_Timer(); });
-        comm.setOnComm([this] { monitor.MSComm1_OnComm(); });
-        holds.setClearTraffic([this] {
-            displays.setTxd("");
-            displays.setRxd("");
-        });
         comm.setPortOpen(true);
     }
 

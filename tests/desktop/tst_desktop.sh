@@ -26,6 +26,7 @@ check() {  # check NAME CONDITION...
     else
         echo "FAIL!  : $name"
         failed=$((failed + 1))
+        return 1
     fi
 }
 
