@@ -86,6 +86,13 @@ Form1::Form1(Clock &clock, SerialControl &comm, MessageBox &messages, QWidget *p
     wireButtons();
     wireOptions();
 
+    m_paintLater.setSingleShot(true);
+    m_paintLater.setTimerType(Qt::PreciseTimer);
+    connect(&m_paintLater, &QTimer::timeout, this, [this] {
+        QEvent paintNow(QEvent::UpdateRequest);
+        QCoreApplication::sendEvent(this, &paintNow);
+    });
+
     // Key preview: the panel sees every key press before the control with the focus.
     qApp->installEventFilter(this);
 }
@@ -145,6 +152,11 @@ void Form1::buildControls()
         widget->setObjectName(fromUtf8(row.name));
         widget->setGeometry(toPixels(row.left), toPixels(row.top), toPixels(row.width),
                             toPixels(row.height));
+        // A display's text changes with every piece received. At a fixed size the change asks
+        // nothing of its parent, which has no layout: a widget that may change size posts the
+        // parent a layout request each time, one more turn of the event loop for nothing.
+        if (auto *display = qobject_cast<TrafficLabel *>(widget))
+            display->setFixedSize(display->size());
         if (row.kind != Kind::Button && row.kind != Kind::Image && row.back) {
             widget->setAutoFillBackground(true);
             // Option buttons fill with the button role, frames and labels with the window's.
@@ -398,6 +410,22 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 bool Form1::event(QEvent *event)
 {
     switch (event->type()) {
+    case QEvent::UpdateRequest:
+        // Unasked text can arrive in a thousand pieces a second, each changing the RXD display
+        // and asking for the window to be painted again: far more often than a screen shows a
+        // frame, and each painting lays the text out afresh. A change that follows the last
+        // painting within one frame is painted at the end of that frame, with everything else
+        // that changed meanwhile; a change after a quiet while is painted at once.
+        if (const qint64 sincePainted =
+                m_sincePainted.isValid() ? m_sincePainted.elapsed() : kFrameMs;
+            sincePainted < kFrameMs) {
+            if (!m_paintLater.isActive())
+                m_paintLater.start(static_cast<int>(kFrameMs - sincePainted));
+            return true;
+        }
+        m_paintLater.stop();
+        m_sincePainted.start();
+        break;
     case QEvent::WindowDeactivate:
     case QEvent::WindowBlocked:
     case QEvent::Hide:

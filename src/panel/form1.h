@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <map>
@@ -89,4 +91,9 @@ private:
     std::function<void()> m_onEnd;
     int m_height = views::kFullHeight;
     bool m_ended = false;
+
+    // The window is painted at most once a frame of the screen; see event().
+    static constexpr int kFrameMs = 16;
+    QElapsedTimer m_sincePainted;
+    QTimer m_paintLater;
 };
