@@ -11,6 +11,7 @@
 // Time passes in a QEventLoop ended by a precise single-shot timer, never in QTest::qWait, which
 // sleeps 10 ms between rounds of events.
 
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <time.h>
 
@@ -26,6 +27,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -78,42 +80,35 @@ const char *verdict(bool met)
     return met ? "met" : "MISSED";
 }
 
-// The application, which also notes the timer events whose handling wrote a frame to the
-// line: the panel's own repeat ticks, as delivered, apart from the line and the far end.
-class BenchApplication : public QApplication {
+// Qt's clock for the panel, noting when each tick of the repeat timer is delivered: the panel's
+// own ticks, apart from the line and the far end. The repeat timer, Timer1, is the first timer
+// the panel makes.
+class StampingClock : public Clock {
 public:
-    using QApplication::QApplication;
-
-    void watchSends(const QtSerialControl *comm)
+    std::unique_ptr<TimerHandle> createTimer(std::function<void()> onTimeout) override
     {
-        m_comm = comm;
-        m_sendingTicks.clear();
+        const bool repeatTimer = m_created++ == 0;
+        return m_qtClock.createTimer([this, repeatTimer, onTimeout = std::move(onTimeout)] {
+            if (repeatTimer && m_stamping)
+                m_ticks.push_back(monotonicNowUs());
+            onTimeout();
+        });
     }
-    const std::vector<std::int64_t> &sendingTicks() const { return m_sendingTicks; }
 
-    bool notify(QObject *receiver, QEvent *event) override
+    void stampTicks(bool on)
     {
-        if (!m_comm || event->type() != QEvent::Timer)
-            return QApplication::notify(receiver, event);
-        const std::int64_t deliveredUs = monotonicNowUs();
-        // What waits for the line grows only when a frame is written: by its bytes, less at
-        // most one byte that went out meanwhile.
-        const qint64 pendingBefore = m_comm->pendingOutput();
-        const bool handled = QApplication::notify(receiver, event);
-        if (m_comm->pendingOutput() > pendingBefore)
-            m_sendingTicks.push_back(deliveredUs);
-        return handled;
+        m_stamping = on;
+        if (on)
+            m_ticks.clear();
     }
+    const std::vector<std::int64_t> &ticks() const { return m_ticks; }
 
 private:
-    const QtSerialControl *m_comm = nullptr;
-    std::vector<std::int64_t> m_sendingTicks;
+    QtClock m_qtClock;
+    int m_created = 0;
+    bool m_stamping = false;
+    std::vector<std::int64_t> m_ticks;
 };
-
-BenchApplication &benchApp()
-{
-    return *static_cast<BenchApplication *>(QCoreApplication::instance());
-}
 
 // The panel shows a failed start-up in a modal box, which nobody would close here.
 class PrintingMessageBox : public MessageBox {
@@ -170,6 +165,8 @@ public:
         m_process.setProgram(program);
         m_process.setArguments(options + QStringList{QStringLiteral("--log"), logPath});
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // The simulator ends with the benchmark, however the benchmark ends.
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         m_process.start();
         if (!m_process.waitForStarted(10000)) {
             std::fprintf(stderr, "bench_panel: cannot start %s\n", qPrintable(program));
@@ -317,9 +314,10 @@ public:
 
     QWidget *button(const char *name) const { return m_form.control(name); }
     const QtSerialControl &comm() const { return m_comm; }
+    StampingClock &clock() { return m_clock; }
 
 private:
-    QtClock m_clock;
+    StampingClock m_clock;
     QtSerialControl m_comm;
     PrintingMessageBox m_messages;
     Form1 m_form;
@@ -381,6 +379,36 @@ void printRepeat(const char *what, int intervalMs, const RepeatFigure &f, bool t
     std::printf("\n");
 }
 
+struct LatencyFigure {
+    std::size_t matched = 0;
+    double medianMs = NAN;
+    double p99Ms = NAN;
+    double maxMs = NAN;
+};
+
+// Pairs each delivery with the first frame taken after it and before the next delivery.
+LatencyFigure latencyFigure(const std::vector<std::int64_t> &deliveries,
+                            const std::vector<std::int64_t> &frames)
+{
+    LatencyFigure figure;
+    std::vector<double> latencies;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < deliveries.size(); ++i) {
+        while (next < frames.size() && frames[next] < deliveries[i])
+            ++next;
+        if (next == frames.size())
+            break;
+        const bool beforeNext = i + 1 == deliveries.size() || frames[next] < deliveries[i + 1];
+        if (beforeNext)
+            latencies.push_back(static_cast<double>(frames[next] - deliveries[i]) / 1000.0);
+    }
+    figure.matched = latencies.size();
+    figure.medianMs = percentile(latencies, 0.5);
+    figure.p99Ms = percentile(latencies, 0.99);
+    figure.maxMs = percentile(latencies, 1.0);
+    return figure;
+}
+
 struct Hold {
     const char *what;
     const char *button;
@@ -400,14 +428,14 @@ HoldRun hold(Panel &panel, const Hold &h, int seconds)
 {
     QWidget *button = panel.button(h.button);
     HoldRun run;
-    benchApp().watchSends(&panel.comm());
+    panel.clock().stampTicks(true);
     run.pressUs = monotonicNowUs();
     QTest::mousePress(button, Qt::LeftButton);
     runFor(seconds * 1000 + h.intervalMs / 2);
     QTest::mouseRelease(button, Qt::LeftButton);
     run.releaseUs = monotonicNowUs();
-    run.ticks = benchApp().sendingTicks();
-    benchApp().watchSends(nullptr);
+    panel.clock().stampTicks(false);
+    run.ticks = panel.clock().ticks();
     runFor(300);
     return run;
 }
@@ -472,39 +500,13 @@ int benchRepeat(const QString &sim, const QString &work)
                     h.targeted);
         printSpacing("the panel's own ticks, as delivered:",
                      repeatFigure(run.ticks, run.pressUs, run.releaseUs, h.intervalMs));
+        const auto line = latencyFigure(run.ticks, frameTimes(log, h.code));
+        std::printf("#   %-40s median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                    "from a tick to the frame at the far end:", line.medianMs, line.p99Ms,
+                    line.maxMs);
     }
     printSpacing("this machine's floor (clock_nanosleep, 5 ms):", machineFloor(5, 1000));
     return 0;
-}
-
-struct LatencyFigure {
-    std::size_t matched = 0;
-    double medianMs = NAN;
-    double p99Ms = NAN;
-    double maxMs = NAN;
-};
-
-// Pairs each delivery with the first frame taken after it and before the next delivery.
-LatencyFigure latencyFigure(const std::vector<std::int64_t> &deliveries,
-                            const std::vector<std::int64_t> &frames)
-{
-    LatencyFigure figure;
-    std::vector<double> latencies;
-    std::size_t next = 0;
-    for (std::size_t i = 0; i < deliveries.size(); ++i) {
-        while (next < frames.size() && frames[next] < deliveries[i])
-            ++next;
-        if (next == frames.size())
-            break;
-        const bool beforeNext = i + 1 == deliveries.size() || frames[next] < deliveries[i + 1];
-        if (beforeNext)
-            latencies.push_back(static_cast<double>(frames[next] - deliveries[i]) / 1000.0);
-    }
-    figure.matched = latencies.size();
-    figure.medianMs = percentile(latencies, 0.5);
-    figure.p99Ms = percentile(latencies, 0.99);
-    figure.maxMs = percentile(latencies, 1.0);
-    return figure;
 }
 
 int benchLatency(const QString &sim, const QString &work, int presses)
@@ -679,7 +681,7 @@ int main(int argc, char *argv[])
     // The offscreen platform unless told otherwise: no display is needed.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    BenchApplication app(argc, argv);
+    QApplication app(argc, argv);
 
     QStringList args = QApplication::arguments();
     args.removeFirst();
