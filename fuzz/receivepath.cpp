@@ -28,8 +28,8 @@
 #include <string_view>
 
 #include "check.h"
+#include "corepanel.h"
 #include "fakeserialcontrol.h"
-#include "panel/panelcore.h"
 #include "platform/intervaltimer.h"
 #include "platform/virtualclock.h"
 #include "protocol/commandsender.h"
@@ -68,19 +68,7 @@ private:
 };
 
 // The serial half of the panel with the design intervals, wired as the panel wires it.
-struct Panel {
-    VirtualClock clock;
-    FakeSerialControl comm;
-    CheckingDisplays displays;
-    RecordingMessageBox messages;
-    PanelCore core{clock, comm, displays, messages, "koru-panel"};
-    PanelState &state = core;
-    IntervalTimer &timer1 = core.Timer1;
-    IntervalTimer &timer2 = core.Timer2;
-    IntervalTimer &timer3 = core.Timer3;
-    IntervalTimer &timer4 = core.Timer4;
-    TrafficMonitor &monitor = core.traffic;
-    CommandSender &sender = core.commands;
+struct Panel : CorePanel<CheckingDisplays> {
     HoldEngine &holds = core.holds;
     const HoldButton *held = nullptr;
 

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "corepanel.h"
 #include "fakeserialcontrol.h"
-#include "panel/panelcore.h"
 #include "platform/intervaltimer.h"
 #include "platform/virtualclock.h"
 #include "protocol/commandsender.h"
@@ -71,25 +71,12 @@ const OneShotButton &oneShot(std::string_view control)
 
 // The panel's hold buttons, traffic monitor and send step on a virtual clock, with the
 // design intervals and the port open.
-struct Panel {
+struct Panel : CorePanel<RecordingDisplays> {
     struct Sent {
         std::int64_t at;
         std::string frame;
     };
 
-    VirtualClock clock;
-    FakeSerialControl comm;
-    RecordingDisplays displays{&clock};
-    RecordingMessageBox messages;
-    PanelCore core{clock, comm, displays, messages, "koru-panel"};
-    PanelState &state = core;
-    IntervalTimer &timer1 = core.Timer1;
-    IntervalTimer &timer2 = core.Timer2;
-    IntervalTimer &timer3 = core.Timer3;
-    IntervalTimer &timer4 = core.Timer4;
-    TrafficMonitor &monitor = core.traffic;
-    CommandSender &sender = core.commands;
-    HoldEngine &engine = core.holds;
     std::vector<Sent> sent;
     std::function<void(const std::string &)> onSend;
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "corepanel.h"
 #include "fakeserialcontrol.h"
-#include "panel/panelcore.h"
 #include "platform/intervaltimer.h"
 #include "platform/virtualclock.h"
 #include "protocol/commandsender.h"
@@ -114,20 +114,7 @@ const OneShotButton &queryButton(std::string_view code)
 
 // The traffic path the decoding runs in: clicks go out through the send step, replies come
 // in through the receive event and are decoded into the status display.
-struct Panel {
-    VirtualClock clock;
-    FakeSerialControl comm;
-    RecordingDisplays displays{&clock};
-    RecordingMessageBox messages;
-    PanelCore core{clock, comm, displays, messages, "koru-panel"};
-    PanelState &state = core;
-    IntervalTimer &timer1 = core.Timer1;
-    IntervalTimer &timer2 = core.Timer2;
-    IntervalTimer &timer3 = core.Timer3;
-    IntervalTimer &timer4 = core.Timer4;
-    TrafficMonitor &monitor = core.traffic;
-    CommandSender &sender = core.commands;
-
+struct Panel : CorePanel<RecordingDisplays> {
     Panel() { comm.setPortOpen(true); }
     void select(std::string_view caption)
     {

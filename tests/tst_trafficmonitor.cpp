@@ -3,8 +3,8 @@
 #include <string_view>
 #include <vector>
 
+#include "corepanel.h"
 #include "fakeserialcontrol.h"
-#include "panel/panelcore.h"
 #include "platform/intervaltimer.h"
 #include "platform/virtualclock.h"
 #include "protocol/commandsender.h"
@@ -38,20 +38,7 @@ const OneShotButton &oneShot(std::string_view control)
 }
 
 // The serial half of the panel on a virtual clock, with the design intervals.
-struct Panel {
-    VirtualClock clock;
-    FakeSerialControl comm;
-    RecordingDisplays displays{&clock};
-    RecordingMessageBox messages;
-    PanelCore core{clock, comm, displays, messages, "koru-panel"};
-    PanelState &state = core;
-    IntervalTimer &timer1 = core.Timer1;
-    IntervalTimer &timer2 = core.Timer2;
-    IntervalTimer &timer3 = core.Timer3;
-    IntervalTimer &timer4 = core.Timer4;
-    TrafficMonitor &monitor = core.traffic;
-    CommandSender &sender = core.commands;
-
+struct Panel : CorePanel<RecordingDisplays> {
     explicit Panel(bool open = true)
     {
         state.commSettings = "19200,N,8,1";
