@@ -35,11 +35,11 @@
 #include <string>
 #include <vector>
 
-#include "panel/form1.h"
-#include "platform/messagebox.h"
-#include "platform/qtclock.h"
-#include "serial/qtserialcontrol.h"
-#include "simevent.h"
+#include "widgets/form1.h"
+#include "core/panel/messagebox.h"
+#include "qt/qtclock.h"
+#include "qt/qtserialcontrol.h"
+#include "sim/core/simevent.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <QtTest>
 #include <string>
 
-#include "protocol/statusdecoder.h"
-#include "serial/rendering.h"
+#include "core/protocol/statusdecoder.h"
+#include "core/protocol/rendering.h"
 
 Q_DECLARE_METATYPE(std::string)
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "check.h"
-#include "serial/rendering.h"
+#include "core/protocol/rendering.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "check.h"
-#include "framereader.h"
+#include "sim/core/framereader.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <string_view>
 
 #include "check.h"
-#include "protocol/frame.h"
-#include "protocol/statusdecoder.h"
-#include "serial/rendering.h"
+#include "core/protocol/frame.h"
+#include "core/protocol/statusdecoder.h"
+#include "core/protocol/rendering.h"
 
 namespace {
 

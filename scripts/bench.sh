@@ -35,9 +35,9 @@ if [ ${#missing[@]} -gt 0 ]; then
         exit 1
 fi
 
-if [ ! -f "$dir/CMakeCache.txt" ]; then
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null || exit 1
-fi
+generator=(-G Ninja)
+[ -f "$dir/CMakeCache.txt" ] && generator=()
+cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DKORU_BENCH=ON >/dev/null || exit 1
 cmake --build "$dir" --target koru-panel projector-sim bench_panel bench_pure bench_barewindow \
     bench_startup >/dev/null || { echo "bench: the build failed" >&2; exit 1; }
 panel=$root/$dir/src/app/koru-panel

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test, in five stages (docs/hardening.md):
+# Sets up, builds and runs every test, in six stages (docs/hardening.md):
+#   layers     every include is of its own layer or one beneath it (scripts/check-layers.sh)
 #   tests      the test suite, built in build/
 #   sanitize   the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer (g++),
 #              LeakSanitizer included, in build-asan/
@@ -140,7 +141,7 @@ tidy() {
 cppcheck_src() {
     mkdir -p build-tidy/cppcheck
     if cppcheck --enable=warning,performance,portability --library=qt --std=c++20 \
-        --language=c++ -I src -I src/sim --inline-suppr --error-exitcode=1 -q -j2 \
+        --language=c++ -I src --inline-suppr --error-exitcode=1 -q -j2 \
         --cppcheck-build-dir=build-tidy/cppcheck src; then
         echo "cppcheck: no finding"
         note="no finding"
@@ -150,6 +151,7 @@ cppcheck_src() {
     fi
 }
 
+stage layers scripts/check-layers.sh
 stage tests tests
 stage sanitize sanitize
 # clang-tidy reads build-fuzz's database, so the fuzz stage configures before it.

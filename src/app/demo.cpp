@@ -1,6 +1,6 @@
-#include "demo.h"
+#include "app/demo.h"
 
-#include "projectorsimulator.h"
+#include "sim/qt/projectorsimulator.h"
 
 Demo Demo::start(QObject *parent)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/devicemap.h"
+#include "core/panel/devicemap.h"
 
 #include <QString>
 

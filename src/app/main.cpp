@@ -2,12 +2,13 @@
 #include <cstdio>
 #include <iostream>
 
-#include "demo.h"
-#include "options.h"
-#include "panel/form1.h"
-#include "platform/qtclock.h"
-#include "platform/qtmessagebox.h"
-#include "serial/qtserialcontrol.h"
+#include "app/demo.h"
+#include "app/options.h"
+#include "app/version.h"
+#include "widgets/form1.h"
+#include "qt/qtclock.h"
+#include "qt/qtmessagebox.h"
+#include "qt/qtserialcontrol.h"
 
 int main(int argc, char *argv[])
 {
@@ -28,7 +29,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("koru-panel"));
-    QApplication::setApplicationVersion(QStringLiteral("1.03.0001"));
+    QApplication::setApplicationVersion(QString::fromLatin1(kFileVersion));
 
     DeviceMap devices = options.devices;
     QString demoDescription;

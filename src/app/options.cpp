@@ -1,11 +1,6 @@
-#include "options.h"
+#include "app/options.h"
 
-namespace {
-
-constexpr const char *kFileVersion = "1.03.0001";
-constexpr const char *kComment = "Ver.1.31";
-
-}  // namespace
+#include "app/version.h"
 
 Options Options::parse(const std::vector<std::string> &arguments)
 {
@@ -75,5 +70,5 @@ std::string usage()
 std::string versionText()
 {
     return std::string("koru-panel ") + kFileVersion + "\nFile version " + kFileVersion +
-           "\nProduct version " + kFileVersion + "\nComment: " + kComment + "\n";
+           "\nProduct version " + kFileVersion + "\nComment: " + kVersionComment + "\n";
 }

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/devicemap.h"
+#include "core/panel/devicemap.h"
 
 // The command line of koru-panel. Without options the panel runs as designed: COM1 and COM2
 // on the first two serial devices.

@@ -12,8 +12,9 @@
 #include <cstdio>
 #include <optional>
 
-#include "projectorsimulator.h"
-#include "simlogwriter.h"
+#include "app/version.h"
+#include "sim/qt/projectorsimulator.h"
+#include "sim/qt/simlogwriter.h"
 
 namespace {
 
@@ -188,7 +189,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("projector-sim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(KORU_VERSION));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersion));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -223,7 +224,7 @@ int main(int argc, char *argv[])
         return 0;
     }
     if (parser.isSet(version)) {
-        std::printf("projector-sim %s\n", KORU_VERSION);
+        std::printf("projector-sim %s\n", kVersion);
         return 0;
     }
 

@@ -2,10 +2,10 @@
 
 #include <type_traits>
 
-#include "fakeserialcontrol.h"
-#include "panel/panelcore.h"
-#include "platform/virtualclock.h"
-#include "recordingmessagebox.h"
+#include "support/fakeserialcontrol.h"
+#include "core/panel/panelcore.h"
+#include "support/virtualclock.h"
+#include "support/recordingmessagebox.h"
 
 // The panel's logic on a virtual clock and a fake line, wired as the program wires it, with
 // short names for the parts a test drives. Displays is the displays' recorder or checker.

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "serial/serialcontrol.h"
+#include "core/panel/serialcontrol.h"
 
 // A serial control with no line behind it: it records what the panel does with it and lets a
 // test play the projector's side. Every port opens unless failOpen() says otherwise.

@@ -6,10 +6,10 @@
 #include <QTest>
 #include <memory>
 
-#include "fakeserialcontrol.h"
-#include "panel/form1.h"
-#include "platform/virtualclock.h"
-#include "recordingmessagebox.h"
+#include "support/fakeserialcontrol.h"
+#include "widgets/form1.h"
+#include "support/virtualclock.h"
+#include "support/recordingmessagebox.h"
 
 // The real panel on a virtual clock and a fake line, loaded and shown on the offscreen
 // platform. Tests drive its widgets with QTest's mouse and key functions.

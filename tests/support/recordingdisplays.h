@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/virtualclock.h"
-#include "serial/paneldisplays.h"
+#include "support/virtualclock.h"
+#include "core/panel/paneldisplays.h"
 
 // The TXD, RXD and status displays and the COM settings frame, as plain values, with every
 // change kept in order (and stamped with the virtual time when a clock is given).

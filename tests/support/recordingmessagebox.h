@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/messagebox.h"
+#include "core/panel/messagebox.h"
 
 // A message box that shows nothing and keeps every box the program would have shown.
 class RecordingMessageBox : public MessageBox {

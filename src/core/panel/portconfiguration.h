@@ -1,0 +1,40 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/panel/paneldisplays.h"
+#include "core/panel/panelstate.h"
+#include "core/panel/serialcontrol.h"
+
+class MessageBox;
+
+// Which port the panel uses and at which speed: the start-up opening, the COM1/COM2 and
+// 19200/9600 options.
+class PortConfiguration {
+public:
+    static constexpr std::string_view kSettings19200 = "19200,N,8,1";
+    static constexpr std::string_view kSettings9600 = "9600,N,8,1";
+
+    PortConfiguration(PanelState &state, SerialControl &comm, PanelDisplays &displays,
+                      MessageBox &messages, std::string appTitle);
+
+    // Port 1 at the settings in commSettings, opened. Not guarded: the error is the caller's.
+    std::optional<SerialError> openAtStartUp();
+
+    // The COM1 (1) and COM2 (2) options. The port is opened on the new number whether or not
+    // it was open before: a selection that left the port closed would look like success while
+    // every frame went nowhere. A failure is reported in a warning box, the number goes back
+    // to the other port and the settings frame stays up.
+    void selectPort(int port);
+    // The 19200 and 9600 options: applied at once, also to an open port.
+    void selectSpeed(std::string_view settings);
+
+private:
+    PanelState &m_state;
+    SerialControl &m_comm;
+    PanelDisplays &m_displays;
+    MessageBox &m_messages;
+    std::string m_appTitle;
+};

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QObject>
+#include <QSerialPort>
+#include <chrono>
+
+#include "core/panel/devicemap.h"
+#include "core/panel/linesettings.h"
+#include "core/panel/serialcontrol.h"
+
+// The serial control over QSerialPort: 8N1 at 19200 or 9600 baud, no handshaking, the port
+// taken exclusively. Writes never block; a frame that the output buffer cannot take whole is
+// dropped whole.
+class QtSerialControl final : public QObject, public SerialControl {
+    Q_OBJECT
+public:
+    // What the line may hold unsent, here and in the operating system's queue together: a
+    // frame that does not fit is dropped whole, so a held button repeating faster than the
+    // line carries its frames leaves at most this much behind it.
+    static constexpr qint64 kOutputBufferBytes = 512;
+
+    explicit QtSerialControl(DeviceMap devices, QObject *parent = nullptr);
+    ~QtSerialControl() override;
+
+    void setCommPort(int port) override { m_commPort = port; }
+    int commPort() const override { return m_commPort; }
+    void setSettings(std::string_view settings) override;
+    std::string settings() const override { return m_settingsText; }
+    bool portOpen() const override { return m_port.isOpen() && !m_lost; }
+    std::optional<SerialError> setPortOpen(bool open) override;
+    void output(std::string_view frame) override;
+    std::string input() override;
+    int commEvent() const override { return m_commEvent; }
+
+    const DeviceMap &devices() const { return m_devices; }
+    // Bytes written but not yet on the line.
+    qint64 pendingOutput() const;
+    // Frames dropped whole because the output buffer could not take them.
+    quint64 droppedFrames() const { return m_droppedFrames; }
+
+private:
+    void applySettings();
+    void onReadyRead();
+    void onError(QSerialPort::SerialPortError error);
+    void closePort();
+    bool hungUp() const;
+    std::chrono::nanoseconds byteTime() const;
+
+    DeviceMap m_devices;
+    QSerialPort m_port;
+    LineSettings m_lineSettings;
+    std::string m_settingsText = "9600,N,8,1";
+    int m_commPort = 1;
+    int m_commEvent = 0;
+    // When the line would have carried everything written so far, at the set speed.
+    std::chrono::steady_clock::time_point m_lineFreeAt;
+    quint64 m_droppedFrames = 0;
+    bool m_lost = false;
+};

@@ -1,0 +1,49 @@
+#include "sim/core/projectorchain.h"
+
+#include <algorithm>
+
+ProjectorChain::ProjectorChain(int length, const ProjectorSettings &settings)
+{
+    length = std::clamp(length, 1, kMaxLength);
+    m_projectors.reserve(length);
+    for (int address = 1; address <= length; ++address) {
+        ProjectorSettings own = settings;
+        own.address = address;
+        m_projectors.emplace_back(std::move(own));
+    }
+}
+
+std::vector<int> ProjectorChain::takers(std::string_view prefix) const
+{
+    std::vector<int> addresses;
+    if (prefix.empty() || prefix == "AFFF") {
+        for (int address = 1; address <= length(); ++address)
+            addresses.push_back(address);
+    } else if (prefix.size() == 4 && prefix.starts_with("A00") && prefix[3] >= '1' &&
+               prefix[3] <= '0' + length()) {
+        addresses.push_back(prefix[3] - '0');
+    }
+    return addresses;
+}
+
+ChainAnswer ProjectorChain::take(const SimFrame &frame, std::int64_t nowMs)
+{
+    ChainAnswer answer;
+    answer.takenBy = takers(frame.prefix);
+    for (const int address : answer.takenBy) {
+        std::string reply = projector(address).take(frame.code, nowMs);
+        // The first taker answers: projector 1 for a frame to all, the addressee otherwise.
+        if (answer.answeredBy == 0) {
+            answer.answeredBy = address;
+            answer.reply = std::move(reply);
+        }
+    }
+    advanceTo(nowMs);
+    return answer;
+}
+
+void ProjectorChain::advanceTo(std::int64_t nowMs)
+{
+    for (ProjectorModel &model : m_projectors)
+        model.advanceTo(nowMs);
+}

@@ -1,0 +1,116 @@
+#include "widgets/controls.h"
+
+#include <qdrawutil.h>
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionButton>
+
+QColor toColor(layout::Rgb rgb)
+{
+    return QColor(rgb.r, rgb.g, rgb.b);
+}
+
+void installFontSubstitutes()
+{
+    QFont::insertSubstitution(
+        QString::fromUtf8(layout::kGothic.data(), static_cast<qsizetype>(layout::kGothic.size())),
+        QStringLiteral("IPAGothic"));
+    QFont::insertSubstitution(
+        QString::fromUtf8(layout::kPGothic.data(), static_cast<qsizetype>(layout::kPGothic.size())),
+        QStringLiteral("IPAPGothic"));
+}
+
+QFont toFont(const layout::Font &font)
+{
+    QFont qfont(QString::fromUtf8(font.face.data(), static_cast<qsizetype>(font.face.size())));
+    qfont.setStyleHint(font.face == layout::kGothic ? QFont::Monospace : QFont::SansSerif);
+    // Points at 96 dots per inch, as the panel was drawn: 8.25 pt is 11 pixels, 9 pt 12.
+    qfont.setPixelSize(qRound(font.points * 96.0 / 72.0));
+    qfont.setWeight(font.bold ? QFont::Bold : QFont::Normal);
+    return qfont;
+}
+
+GraphicalButton::GraphicalButton(const QString &caption, QWidget *parent)
+    : QPushButton(caption, parent)
+{
+}
+
+void GraphicalButton::setFaceColor(const QColor &color)
+{
+    m_face = color;
+    m_hasFace = true;
+    update();
+}
+
+void GraphicalButton::abandonPress()
+{
+    m_abandoned = true;
+    setDown(false);
+}
+
+void GraphicalButton::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const QRect face = rect();
+    const QBrush fill(m_hasFace ? m_face : palette().color(QPalette::Button));
+    const bool sunken = isDown() || isChecked();
+    qDrawWinButton(&painter, face, palette(), sunken, &fill);
+
+    QRect textArea = face.adjusted(3, 3, -3, -3);
+    if (sunken)
+        textArea.translate(1, 1);
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
+    painter.setFont(font());
+    painter.drawText(textArea, Qt::AlignCenter | Qt::TextWordWrap, text());
+
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = face.adjusted(4, 4, -4, -4);
+        focus.backgroundColor = fill.color();
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
+}
+
+void GraphicalButton::mousePressEvent(QMouseEvent *event)
+{
+    m_abandoned = false;
+    if (event->button() == Qt::LeftButton)
+        QPushButton::mousePressEvent(event);
+    else
+        setDown(true);
+    Q_EMIT mouseDown();
+}
+
+void GraphicalButton::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        QPushButton::mouseReleaseEvent(event);
+    else if (event->buttons() == Qt::NoButton)
+        setDown(false);
+    if (m_abandoned) {
+        if (event->buttons() == Qt::NoButton)
+            m_abandoned = false;
+        return;
+    }
+    Q_EMIT mouseUp();
+}
+
+EtchedFrame::EtchedFrame(QWidget *parent) : QFrame(parent)
+{
+    setFrameStyle(QFrame::Box | QFrame::Sunken);
+}
+
+void TrafficLabel::setTraffic(std::string_view text)
+{
+    if (text == m_traffic)
+        return;
+    m_traffic = text;
+    const std::string_view shown = text.substr(0, kLaidOutChars);
+    setText(QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size())));
+    setAccessibleName(shown.size() < text.size()
+                          ? QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()))
+                          : QString());
+}

@@ -1,0 +1,284 @@
+// The serial control on a real pseudo-terminal: what reaches the far end, what comes back,
+// the line speed, exclusive use, failures to open, and a far end that goes away.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QSignalSpy>
+#include <cerrno>
+
+#include "support/panelfixture.h"
+#include "qt/opendiagnosis.h"
+#include "qt/qtserialcontrol.h"
+
+namespace {
+
+// The far end of a line: the master side of a pseudo-terminal whose slave the panel opens.
+class FarEnd {
+public:
+    FarEnd()
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+            return;
+        m_slave = ::ptsname(m_master);
+    }
+    ~FarEnd() { close(); }
+
+    bool ok() const { return m_master >= 0 && !m_slave.empty(); }
+    const std::string &path() const { return m_slave; }
+
+    void close()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+        m_master = -1;
+    }
+    void write(const std::string &bytes) const
+    {
+        [[maybe_unused]] const auto n = ::write(m_master, bytes.data(), bytes.size());
+    }
+    // What has arrived so far, waiting up to timeoutMs for at least count bytes.
+    std::string read(std::size_t count, int timeoutMs = 5000)
+    {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (m_received.size() < count && elapsed.elapsed() < timeoutMs) {
+            pollfd fd{m_master, POLLIN, 0};
+            if (::poll(&fd, 1, 20) > 0 && (fd.revents & POLLIN)) {
+                char buffer[256];
+                const auto n = ::read(m_master, buffer, sizeof buffer);
+                if (n > 0)
+                    m_received.append(buffer, std::size_t(n));
+            }
+            QCoreApplication::processEvents();
+        }
+        return std::exchange(m_received, {});
+    }
+    speed_t outputSpeed() const
+    {
+        termios settings{};
+        ::tcgetattr(m_master, &settings);
+        return ::cfgetospeed(&settings);
+    }
+
+private:
+    int m_master = -1;
+    std::string m_slave;
+    std::string m_received;
+};
+
+DeviceMap onFarEnd(const FarEnd &farEnd, std::string com2 = "/nonexistent/ttyS1")
+{
+    return DeviceMap{farEnd.path(), std::move(com2)};
+}
+
+}  // namespace
+
+class TestQtSerialControl : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void frameArrivesAtTheFarEndByteForByte();
+    void receiveEventComesAsSoonAsOneByteWaits();
+    void highBytesEachBecomeOneCharacter();
+    void panelShowsTheReplyAndChangesTheLineSpeed();
+    void secondOpeningOfTheSamePortFails();
+    void missingDeviceSaysWhichPathAndWhatToDo();
+    void permissionDeniedNamesTheDevicesGroup();
+    void farEndGoingAwayClosesThePortQuietly();
+    void writesWhileClosedGoNowhere();
+    void framesBeyondTheOutputBufferAreDroppedWhole();
+};
+
+void TestQtSerialControl::frameArrivesAtTheFarEndByteForByte()
+{
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    QtSerialControl comm(onFarEnd(farEnd));
+    comm.setCommPort(1);
+    comm.setSettings("19200,N,8,1");
+    QCOMPARE(comm.setPortOpen(true).has_value(), false);
+    QVERIFY(comm.portOpen());
+    QCOMPARE(farEnd.outputSpeed(), speed_t(B19200));
+    comm.output("C00\r");
+    QCOMPARE(farEnd.read(4), std::string("\x43\x30\x30\x0d"));
+    comm.output("A003C00\r");
+    QCOMPARE(farEnd.read(8), std::string("A003C00\r"));
+}
+
+void TestQtSerialControl::receiveEventComesAsSoonAsOneByteWaits()
+{
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    QtSerialControl comm(onFarEnd(farEnd));
+    int events = 0;
+    std::string received;
+    comm.setOnComm([&] {
+        ++events;
+        if (comm.commEvent() == SerialControl::kEventReceive)
+            received += comm.input();
+    });
+    QVERIFY(!comm.setPortOpen(true));
+    farEnd.write("\x06");
+    QTRY_COMPARE(received, std::string("\x06"));
+    farEnd.write("\r");
+    QTRY_COMPARE(received, std::string("\x06\r"));
+    QVERIFY(events >= 2);
+}
+
+void TestQtSerialControl::highBytesEachBecomeOneCharacter()
+{
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    QtSerialControl comm(onFarEnd(farEnd));
+    std::string received;
+    comm.setOnComm([&] { received += comm.input(); });
+    QVERIFY(!comm.setPortOpen(true));
+    farEnd.write(std::string("\x00\x80\xff\xe3\x81\x82", 6));
+    QTRY_COMPARE(received.size(), std::size_t(6));
+    QCOMPARE(received, std::string("\x00\x80\xff\xe3\x81\x82", 6));
+}
+
+void TestQtSerialControl::panelShowsTheReplyAndChangesTheLineSpeed()
+{
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    VirtualClock clock;
+    QtSerialControl comm(onFarEnd(farEnd));
+    RecordingMessageBox messages;
+    Form1 form(clock, comm, messages);
+    form.setOnEnd([] {});
+    QVERIFY(form.Form_Load());
+    form.show();
+    QTest::mouseClick(form.findChild<QWidget *>("Command17"), Qt::LeftButton);
+    QCOMPARE(farEnd.read(4), std::string("C00\r"));
+    farEnd.write("\x06\r");
+    auto *rxd = form.findChild<QLabel *>("Label12");
+    QTRY_COMPARE(rxd->text(), QStringLiteral(" &CR "));
+
+    QTest::mouseClick(form.findChild<QWidget *>("Command33"), Qt::LeftButton);
+    QTest::mouseClick(form.findChild<QWidget *>("Option10"), Qt::LeftButton);
+    QCOMPARE(farEnd.outputSpeed(), speed_t(B9600));
+    QVERIFY(comm.portOpen());
+    QTest::mouseClick(form.findChild<QWidget *>("Command44"), Qt::LeftButton);
+    QCOMPARE(farEnd.read(4), std::string("CR0\r"));
+    QVERIFY(messages.shown.empty());
+}
+
+void TestQtSerialControl::secondOpeningOfTheSamePortFails()
+{
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    QtSerialControl first(onFarEnd(farEnd));
+    QtSerialControl second(onFarEnd(farEnd));
+    QVERIFY(!first.setPortOpen(true));
+    const auto error = second.setPortOpen(true);
+    QVERIFY(error.has_value());
+    QVERIFY(!second.portOpen());
+    QVERIFY2(error->description.find("in use by another program") != std::string::npos,
+             error->description.c_str());
+    QVERIFY(error->description.find(farEnd.path()) != std::string::npos);
+    // Once the first lets go, the port can be had.
+    first.setPortOpen(false);
+    QVERIFY(!second.setPortOpen(true));
+}
+
+void TestQtSerialControl::missingDeviceSaysWhichPathAndWhatToDo()
+{
+    QtSerialControl comm(DeviceMap{"/nonexistent/ttyS0", "/nonexistent/ttyS1"});
+    comm.setCommPort(2);
+    const auto error = comm.setPortOpen(true);
+    QVERIFY(error.has_value());
+    QCOMPARE(error->number, int(QSerialPort::DeviceNotFoundError));
+    const std::string &text = error->description;
+    QVERIFY2(text.find("COM2 (/nonexistent/ttyS1): no such device") != std::string::npos,
+             text.c_str());
+    QVERIFY(text.find("--com2 PATH") != std::string::npos);
+    QVERIFY(!comm.portOpen());
+}
+
+void TestQtSerialControl::permissionDeniedNamesTheDevicesGroup()
+{
+    // A device the user may not open: a file with no permissions, looked at by a user who is
+    // not its owner (root sees past permissions, so it looks as nobody in a child process).
+    const QString path = QDir::tempPath() + "/koru-denied-" + QString::number(::getpid());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QVERIFY(::chmod(path.toLocal8Bit().constData(), 0) == 0);
+    const std::string device = path.toStdString();
+    const std::string group = deviceGroup(device);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(3);
+        ::_exit(diagnoseOpenFailure(device) == OpenFailure::PermissionDenied ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    const std::string text =
+        describeOpenFailure(1, device, OpenFailure::PermissionDenied, "Permission denied");
+    QFile::remove(path);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
+    QVERIFY2(text.find("permission denied") != std::string::npos, text.c_str());
+    QVERIFY(text.find("group \"" + group + "\"") != std::string::npos);
+    QVERIFY(text.find("usermod -aG " + group) != std::string::npos);
+}
+
+void TestQtSerialControl::farEndGoingAwayClosesThePortQuietly()
+{
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    QtSerialControl comm(onFarEnd(farEnd));
+    std::vector<int> events;
+    comm.setOnComm([&] { events.push_back(comm.commEvent()); });
+    QVERIFY(!comm.setPortOpen(true));
+    farEnd.close();
+    QTRY_VERIFY(!comm.portOpen());
+    QVERIFY(std::count(events.begin(), events.end(), SerialControl::kEventPortLost) == 1);
+    comm.output("C00\r");
+    QCOMPARE(comm.input(), std::string());
+    // Closing it again, as END does, is harmless.
+    QVERIFY(!comm.setPortOpen(false));
+}
+
+void TestQtSerialControl::writesWhileClosedGoNowhere()
+{
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    QtSerialControl comm(onFarEnd(farEnd));
+    comm.output("C00\r");
+    QVERIFY(!comm.setPortOpen(true));
+    QCOMPARE(farEnd.read(1, 200), std::string());
+}
+
+void TestQtSerialControl::framesBeyondTheOutputBufferAreDroppedWhole()
+{
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    QtSerialControl comm(onFarEnd(farEnd));
+    comm.setSettings("9600,N,8,1");
+    QVERIFY(!comm.setPortOpen(true));
+    // 100 prefixed frames at once: 800 bytes, of which the 512-byte buffer takes 64 frames.
+    for (int i = 0; i < 100; ++i)
+        comm.output("A001C3A\r");
+    QCOMPARE(comm.droppedFrames(), quint64(36));
+    QVERIFY(comm.pendingOutput() <= QtSerialControl::kOutputBufferBytes);
+    const std::string received = farEnd.read(512, 3000);
+    QCOMPARE(received.size(), std::size_t(512));
+    for (std::size_t at = 0; at < received.size(); at += 8)
+        QCOMPARE(received.substr(at, 8), std::string("A001C3A\r"));
+    // The line carries 960 bytes a second: once it has, frames fit again.
+    QTRY_VERIFY_WITH_TIMEOUT(comm.pendingOutput() == 0, 3000);
+    comm.output("C00\r");
+    QCOMPARE(comm.droppedFrames(), quint64(36));
+    QCOMPARE(farEnd.read(4), std::string("C00\r"));
+}
+
+QTEST_MAIN(TestQtSerialControl)
+#include "tst_qtserialcontrol.moc"
