@@ -35,11 +35,11 @@
 #include <string>
 #include <vector>
 
-#include "widgets/form1.h"
 #include "core/panel/messagebox.h"
 #include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
 #include "sim/core/simevent.h"
+#include "widgets/form1.h"
 
 namespace {
 
@@ -295,7 +295,7 @@ private:
 class Panel {
 public:
     explicit Panel(const QString &device)
-        : m_comm(DeviceMap{device.toStdString(), "/nonexistent"}),
+        : m_comm(DeviceMap{device.toStdString(), "/nonexistent"}, m_clock),
           m_form(m_clock, m_comm, m_messages)
     {
         m_form.setOnEnd([] {});

@@ -28,20 +28,19 @@
 #include <string_view>
 
 #include "check.h"
+#include "core/panel/commandsender.h"
+#include "core/panel/holdengine.h"
+#include "core/panel/intervaltimer.h"
+#include "core/panel/paneldisplays.h"
+#include "core/panel/trafficmonitor.h"
+#include "core/protocol/holdbuttons.h"
+#include "core/protocol/oneshotbuttons.h"
+#include "core/protocol/rendering.h"
+#include "core/protocol/statusdecoder.h"
 #include "support/corepanel.h"
 #include "support/fakeserialcontrol.h"
-#include "core/panel/intervaltimer.h"
-#include "support/virtualclock.h"
-#include "core/panel/commandsender.h"
-#include "core/protocol/holdbuttons.h"
-#include "core/panel/holdengine.h"
-#include "core/protocol/oneshotbuttons.h"
-#include "core/panel/panelstate.h"
-#include "core/protocol/statusdecoder.h"
 #include "support/recordingmessagebox.h"
-#include "core/panel/paneldisplays.h"
-#include "core/protocol/rendering.h"
-#include "core/panel/trafficmonitor.h"
+#include "support/virtualclock.h"
 
 namespace {
 
@@ -69,32 +68,29 @@ private:
 
 // The serial half of the panel with the design intervals, wired as the panel wires it.
 struct Panel : CorePanel<CheckingDisplays> {
-    HoldEngine &holds = core.holds;
     const HoldButton *held = nullptr;
 
-    Panel()
-    {
-        state.commSettings = "19200,N,8,1";
-        comm.setPortOpen(true);
-    }
+    Panel() { comm.openPort(); }
 
     void checkState() const
     {
-        KORU_CHECK(state.rxBuffer.size() <= kMaxRenderedChars);
-        KORU_CHECK(state.awaitingReply == 0 || state.awaitingReply == 1);
+        KORU_CHECK(monitor.rxBuffer().size() <= kMaxRenderedChars);
+        KORU_CHECK(monitor.awaitingReply() == 0 || monitor.awaitingReply() == 1);
     }
 
     // One receive event, and what it must leave behind.
-    void receive(std::string bytes)
+    void receive(const std::string &bytes)
     {
+        // A serial control reports at least one byte.
+        if (bytes.empty())
+            return;
         ++receiveEvents;
         const std::string statusBefore = displays.status;
-        comm.receive(std::move(bytes));
+        comm.receive(bytes);
         checkState();
-        KORU_CHECK(comm.waiting().empty());
-        KORU_CHECK(state.awaitingReply == 0);
-        KORU_CHECK(displays.rxd == renderTraffic(state.rxBuffer));
-        const auto decoded = decodeStatus(displays.rxd, state.lastCommand, state.idPrefix);
+        KORU_CHECK(monitor.awaitingReply() == 0);
+        KORU_CHECK(displays.rxd == renderTraffic(monitor.rxBuffer()));
+        const auto decoded = decodeStatus(displays.rxd, sender.lastCommand(), sender.idPrefix());
         KORU_CHECK(displays.status == decoded.value_or(statusBefore));
     }
 
@@ -139,35 +135,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             std::string bytes;
             for (int i = 0; i < count; ++i)
                 bytes += chunk;
-            panel.receive(std::move(bytes));
+            panel.receive(bytes);
             break;
         }
         case 3:
-            panel.sender.click(kOneShotButtons[script.byte() % kOneShotButtons.size()]);
+            panel.core.click(kOneShotButtons[script.byte() % kOneShotButtons.size()]);
             break;
         case 4:
-            panel.sender.selectAddress(kAddressOptions[script.byte() % kAddressOptions.size()]);
+            panel.core.selectAddress(kAddressOptions[script.byte() % kAddressOptions.size()]);
             break;
         case 5:
             panel.clock.advance(std::int64_t{4} * script.byte());
             break;
         case 6:
             if (panel.held) {
-                panel.holds.release(*panel.held);
+                panel.core.release(*panel.held);
                 panel.held = nullptr;
             } else {
                 panel.held = &kHoldButtons[script.byte() % kHoldButtons.size()];
-                panel.holds.press(*panel.held);
+                panel.core.press(*panel.held);
             }
             break;
-        case 7: {
-            const int event = script.byte();
-            if (event != SerialControl::kEventReceive)
-                panel.comm.raise(event);
+        case 7:
+            panel.comm.loseLine();
             break;
-        }
         case 8:
-            panel.comm.setPortOpen(!panel.comm.portOpen());
+            if (panel.comm.portOpen())
+                panel.comm.closePort();
+            else
+                panel.comm.openPort();
             break;
         }
         panel.checkState();

@@ -5,10 +5,10 @@
 #include "app/demo.h"
 #include "app/options.h"
 #include "app/version.h"
-#include "widgets/form1.h"
 #include "qt/qtclock.h"
 #include "qt/qtmessagebox.h"
 #include "qt/qtserialcontrol.h"
+#include "widgets/form1.h"
 
 int main(int argc, char *argv[])
 {
@@ -36,8 +36,7 @@ int main(int argc, char *argv[])
     if (options.demo) {
         const Demo demo = Demo::start(&app);
         if (!demo.error.isEmpty()) {
-            std::cerr << "koru-panel: cannot start the demo: " << demo.error.toStdString()
-                      << "\n";
+            std::cerr << "koru-panel: cannot start the demo: " << demo.error.toStdString() << "\n";
             return 1;
         }
         devices = demo.devices;
@@ -46,7 +45,7 @@ int main(int argc, char *argv[])
     }
 
     QtClock clock;
-    QtSerialControl comm(devices);
+    QtSerialControl comm(devices, clock);
     QtMessageBox messages;
     Form1 form(clock, comm, messages);
     messages.setParent(&form);

@@ -8,28 +8,28 @@
 
 #include <cerrno>
 
-OpenFailure diagnoseOpenFailure(const std::string &path)
+SerialErrorCode diagnoseOpenFailure(const std::string &path)
 {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
-        return errno == EACCES ? OpenFailure::PermissionDenied : OpenFailure::NoSuchDevice;
+        return errno == EACCES ? SerialErrorCode::PermissionDenied : SerialErrorCode::NoSuchDevice;
     if (::access(path.c_str(), R_OK | W_OK) != 0)
-        return errno == EACCES ? OpenFailure::PermissionDenied : OpenFailure::Other;
+        return errno == EACCES ? SerialErrorCode::PermissionDenied : SerialErrorCode::Other;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == EBUSY)
-            return OpenFailure::InUse;
+            return SerialErrorCode::InUse;
         if (errno == EACCES || errno == EPERM)
-            return OpenFailure::PermissionDenied;
+            return SerialErrorCode::PermissionDenied;
         if (errno == ENOENT || errno == ENODEV || errno == ENXIO)
-            return OpenFailure::NoSuchDevice;
-        return OpenFailure::Other;
+            return SerialErrorCode::NoSuchDevice;
+        return SerialErrorCode::Other;
     }
     const bool held = !lockDevice(fd);
     ::close(fd);
     // The device opens and nothing locks it: what refused it was the serial layer's own lock
     // file, which another program holds.
-    return held ? OpenFailure::InUse : OpenFailure::Other;
+    return held ? SerialErrorCode::InUse : SerialErrorCode::Other;
 }
 
 std::string deviceGroup(const std::string &path)
@@ -51,25 +51,25 @@ bool lockDevice(int fd)
     return true;
 }
 
-std::string describeOpenFailure(int port, const std::string &path, OpenFailure failure,
+std::string describeOpenFailure(int port, const std::string &path, SerialErrorCode failure,
                                 const std::string &detail)
 {
     const std::string com = "COM" + std::to_string(port);
     const std::string tried = "Cannot open " + com + " (" + path + "): ";
     switch (failure) {
-    case OpenFailure::NoSuchDevice:
+    case SerialErrorCode::NoSuchDevice:
         return tried + "no such device.\nConnect the serial adapter, or start koru-panel with --" +
                (port == 2 ? std::string("com2") : std::string("com1")) +
                " PATH to use another device (for example /dev/ttyUSB0).";
-    case OpenFailure::PermissionDenied:
+    case SerialErrorCode::PermissionDenied:
         return tried + "permission denied.\nThe device belongs to the group \"" +
                deviceGroup(path) + "\": add your user to it (sudo usermod -aG " +
                deviceGroup(path) + " $USER), then log out and in again.";
-    case OpenFailure::InUse:
+    case SerialErrorCode::InUse:
         return tried +
                "the port is in use by another program.\nClose the program that holds "
                "it, or choose the other port.";
-    case OpenFailure::Other:
+    default:
         break;
     }
     return tried + detail + ".\nCheck the device, or start koru-panel with --" +

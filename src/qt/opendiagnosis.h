@@ -2,15 +2,15 @@
 
 #include <string>
 
-// Why a device could not be opened, found out from the device itself, and what the operator
-// can do about it.
-enum class OpenFailure { NoSuchDevice, PermissionDenied, InUse, Other };
+#include "core/panel/serialcontrol.h"
 
-OpenFailure diagnoseOpenFailure(const std::string &path);
+// Why a device could not be opened, found out from the device itself: NoSuchDevice,
+// PermissionDenied, InUse or Other.
+SerialErrorCode diagnoseOpenFailure(const std::string &path);
 
 // The text of the message box: which port and device were tried, what went wrong and what to
 // do. detail is the serial layer's own wording, used for failures of no known cause.
-std::string describeOpenFailure(int port, const std::string &path, OpenFailure failure,
+std::string describeOpenFailure(int port, const std::string &path, SerialErrorCode failure,
                                 const std::string &detail);
 
 // The name of the group that owns the device, or its number when it has no name.

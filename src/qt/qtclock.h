@@ -9,4 +9,8 @@
 class QtClock : public Clock {
 public:
     std::unique_ptr<TimerHandle> createTimer(std::function<void()> onTimeout) override;
+    std::chrono::nanoseconds now() const override
+    {
+        return std::chrono::steady_clock::now().time_since_epoch();
+    }
 };

@@ -5,6 +5,7 @@
 
 #include <QTimer>
 
+#include "core/panel/clock.h"
 #include "qt/opendiagnosis.h"
 
 namespace {
@@ -27,28 +28,30 @@ QSerialPort::Parity toParity(char letter)
 
 }  // namespace
 
-QtSerialControl::QtSerialControl(DeviceMap devices, QObject *parent)
-    : QObject(parent), m_devices(std::move(devices))
+QtSerialControl::QtSerialControl(DeviceMap devices, const Clock &clock, QObject *parent)
+    : QObject(parent), m_devices(std::move(devices)), m_clock(clock)
 {
-    setSettings(m_settingsText);
+    m_backlog.setSettings(m_lineSettings);
     connect(&m_port, &QSerialPort::readyRead, this, &QtSerialControl::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
 }
 
 QtSerialControl::~QtSerialControl()
 {
-    closePort();
+    close();
 }
 
-void QtSerialControl::setSettings(std::string_view settings)
+bool QtSerialControl::setSettings(std::string_view settings)
 {
     const auto parsed = LineSettings::parse(settings);
     if (!parsed)
-        return;
+        return false;
     m_lineSettings = *parsed;
+    m_backlog.setSettings(m_lineSettings);
     m_settingsText = std::string(settings);
     if (m_port.isOpen())
         applySettings();
+    return true;
 }
 
 void QtSerialControl::applySettings()
@@ -63,31 +66,30 @@ void QtSerialControl::applySettings()
 std::optional<SerialError> QtSerialControl::setPortOpen(bool open)
 {
     if (!open) {
-        closePort();
+        close();
         return std::nullopt;
     }
     const std::string &path = m_devices.path(m_commPort);
     if (portOpen()) {
-        return SerialError{
-            QSerialPort::OpenError,
-            describeOpenFailure(m_commPort, path, OpenFailure::Other, "the port is already open")};
+        return SerialError{SerialErrorCode::AlreadyOpen,
+                           describeOpenFailure(m_commPort, path, SerialErrorCode::Other,
+                                               "the port is already open")};
     }
-    closePort();
+    close();
     m_port.setPortName(QString::fromStdString(path));
     applySettings();
     if (!m_port.open(QIODevice::ReadWrite)) {
-        const int number = m_port.error();
         const std::string detail = m_port.errorString().toStdString();
         m_port.clearError();
-        return SerialError{
-            number, describeOpenFailure(m_commPort, path, diagnoseOpenFailure(path), detail)};
+        const SerialErrorCode failure = diagnoseOpenFailure(path);
+        return SerialError{failure, describeOpenFailure(m_commPort, path, failure, detail)};
     }
     // Qt's lock file keeps out programs that use the same locking; the advisory lock keeps
     // out the rest that lock the device, and a second panel whatever its lock directory.
     if (!lockDevice(static_cast<int>(m_port.handle()))) {
         m_port.close();
-        return SerialError{QSerialPort::PermissionError,
-                           describeOpenFailure(m_commPort, path, OpenFailure::InUse, {})};
+        return SerialError{SerialErrorCode::InUse,
+                           describeOpenFailure(m_commPort, path, SerialErrorCode::InUse, {})};
     }
     applySettings();
     // Pseudo-terminals have no modem lines; failing to set them is no failure of the port.
@@ -98,19 +100,12 @@ std::optional<SerialError> QtSerialControl::setPortOpen(bool open)
     return std::nullopt;
 }
 
-void QtSerialControl::closePort()
+void QtSerialControl::close()
 {
     if (m_port.isOpen())
         m_port.close();
+    m_backlog.clear();
     m_lost = false;
-}
-
-std::chrono::nanoseconds QtSerialControl::byteTime() const
-{
-    // A start bit, the data bits, a parity bit if any, the stop bits.
-    const int bits = 1 + m_lineSettings.dataBits + (m_lineSettings.parity == 'N' ? 0 : 1) +
-                     m_lineSettings.stopBits;
-    return std::chrono::nanoseconds(1'000'000'000LL * bits / m_lineSettings.baud);
 }
 
 qint64 QtSerialControl::pendingOutput() const
@@ -120,39 +115,30 @@ qint64 QtSerialControl::pendingOutput() const
     int queued = 0;
     if (::ioctl(static_cast<int>(m_port.handle()), TIOCOUTQ, &queued) != 0)
         queued = 0;
-    // A pseudo-terminal reports no output queue and takes bytes faster than any line, so what
-    // the line would still be carrying at the set speed counts as well.
-    const auto now = std::chrono::steady_clock::now();
-    const qint64 onTheLine =
-        m_lineFreeAt > now
-            ? (m_lineFreeAt - now + byteTime() - std::chrono::nanoseconds(1)) / byteTime()
-            : 0;
-    return std::max(m_port.bytesToWrite() + queued, onTheLine);
+    // A pseudo-terminal reports no output queue and takes bytes faster than any line.
+    return std::max<qint64>(m_port.bytesToWrite() + queued, m_backlog.bytesOnLine(m_clock.now()));
 }
 
-void QtSerialControl::output(std::string_view frame)
+bool QtSerialControl::output(std::string_view frame)
 {
     if (!portOpen())
-        return;
+        return false;
     const auto size = static_cast<qint64>(frame.size());
     if (pendingOutput() + size > kOutputBufferBytes) {
         ++m_droppedFrames;
-        return;
+        return false;
     }
-    const auto now = std::chrono::steady_clock::now();
-    m_lineFreeAt = std::max(m_lineFreeAt, now) + byteTime() * size;
-    m_port.write(frame.data(), size);
+    // QSerialPort buffers what the device does not take at once, so a short write is no loss;
+    // only a refusal is.
+    if (m_port.write(frame.data(), size) != size) {
+        ++m_droppedFrames;
+        return false;
+    }
+    m_backlog.wrote(size, m_clock.now());
     // Hands the bytes to the operating system now instead of on the next turn of the event
     // loop; never waits for the line.
     m_port.flush();
-}
-
-std::string QtSerialControl::input()
-{
-    if (!m_port.isOpen())
-        return {};
-    const QByteArray bytes = m_port.readAll();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return true;
 }
 
 bool QtSerialControl::hungUp() const
@@ -163,10 +149,10 @@ bool QtSerialControl::hungUp() const
 
 void QtSerialControl::onReadyRead()
 {
-    if (m_lost || m_port.bytesAvailable() <= 0)
+    if (m_lost)
         return;
-    m_commEvent = kEventReceive;
-    raiseOnComm();
+    const QByteArray bytes = m_port.readAll();
+    reportReceived(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 void QtSerialControl::onError(QSerialPort::SerialPortError error)
@@ -184,8 +170,7 @@ void QtSerialControl::onError(QSerialPort::SerialPortError error)
     m_lost = true;
     QTimer::singleShot(0, this, [this] {
         if (m_lost)
-            closePort();
+            close();
     });
-    m_commEvent = kEventPortLost;
-    raiseOnComm();
+    reportLost();
 }

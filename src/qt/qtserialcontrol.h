@@ -2,11 +2,13 @@
 
 #include <QObject>
 #include <QSerialPort>
-#include <chrono>
 
 #include "core/panel/devicemap.h"
+#include "core/panel/linebacklog.h"
 #include "core/panel/linesettings.h"
 #include "core/panel/serialcontrol.h"
+
+class Clock;
 
 // The serial control over QSerialPort: 8N1 at 19200 or 9600 baud, no handshaking, the port
 // taken exclusively. Writes never block; a frame that the output buffer cannot take whole is
@@ -19,18 +21,17 @@ public:
     // line carries its frames leaves at most this much behind it.
     static constexpr qint64 kOutputBufferBytes = 512;
 
-    explicit QtSerialControl(DeviceMap devices, QObject *parent = nullptr);
+    // clock: the time against which the line's backlog is reckoned.
+    QtSerialControl(DeviceMap devices, const Clock &clock, QObject *parent = nullptr);
     ~QtSerialControl() override;
 
     void setCommPort(int port) override { m_commPort = port; }
     int commPort() const override { return m_commPort; }
-    void setSettings(std::string_view settings) override;
+    [[nodiscard]] bool setSettings(std::string_view settings) override;
     std::string settings() const override { return m_settingsText; }
     bool portOpen() const override { return m_port.isOpen() && !m_lost; }
-    std::optional<SerialError> setPortOpen(bool open) override;
-    void output(std::string_view frame) override;
-    std::string input() override;
-    int commEvent() const override { return m_commEvent; }
+    [[nodiscard]] std::optional<SerialError> setPortOpen(bool open) override;
+    bool output(std::string_view frame) override;
 
     const DeviceMap &devices() const { return m_devices; }
     // Bytes written but not yet on the line.
@@ -42,18 +43,16 @@ private:
     void applySettings();
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
-    void closePort();
+    void close();
     bool hungUp() const;
-    std::chrono::nanoseconds byteTime() const;
 
     DeviceMap m_devices;
+    const Clock &m_clock;
     QSerialPort m_port;
     LineSettings m_lineSettings;
+    LineBacklog m_backlog;
     std::string m_settingsText = "9600,N,8,1";
     int m_commPort = 1;
-    int m_commEvent = 0;
-    // When the line would have carried everything written so far, at the set speed.
-    std::chrono::steady_clock::time_point m_lineFreeAt;
     quint64 m_droppedFrames = 0;
     bool m_lost = false;
 };

@@ -8,9 +8,10 @@
 #include <QRadioButton>
 #include <QScreen>
 
-#include "widgets/layouttable.h"
 #include "core/panel/messagebox.h"
 #include "core/panel/serialcontrol.h"
+#include "widgets/labeldisplays.h"
+#include "widgets/layouttable.h"
 
 namespace {
 
@@ -69,8 +70,8 @@ Form1::Form1(Clock &clock, SerialControl &comm, MessageBox &messages, QWidget *p
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      PanelCore(clock, comm, *this, messages, std::string(kAppTitle)),
-      m_messages(messages)
+      m_messages(messages),
+      m_comm(comm)
 {
     installFontSubstitutes();
     setObjectName(QStringLiteral("Form1"));
@@ -83,15 +84,14 @@ Form1::Form1(Clock &clock, SerialControl &comm, MessageBox &messages, QWidget *p
     applyHeight();
 
     buildControls();
+    m_displays = std::make_unique<LabelDisplays>(qobject_cast<TrafficLabel *>(control("Label11")),
+                                                 qobject_cast<TrafficLabel *>(control("Label12")),
+                                                 qobject_cast<TrafficLabel *>(control("Label22")),
+                                                 control("Frame8"));
+    m_core =
+        std::make_unique<PanelCore>(clock, comm, *m_displays, messages, std::string(kAppTitle));
     wireButtons();
     wireOptions();
-
-    m_paintLater.setSingleShot(true);
-    m_paintLater.setTimerType(Qt::PreciseTimer);
-    connect(&m_paintLater, &QTimer::timeout, this, [this] {
-        QEvent paintNow(QEvent::UpdateRequest);
-        QCoreApplication::sendEvent(this, &paintNow);
-    });
 
     // Key preview: the panel sees every key press before the control with the focus.
     qApp->installEventFilter(this);
@@ -170,12 +170,8 @@ void Form1::buildControls()
         m_controls.emplace(row.name, widget);
     }
 
-    m_txd = qobject_cast<TrafficLabel *>(control("Label11"));
-    m_rxd = qobject_cast<TrafficLabel *>(control("Label12"));
-    m_status = qobject_cast<TrafficLabel *>(control("Label22"));
     m_dataViewButton = qobject_cast<GraphicalButton *>(control("Command34"));
-    m_frame8 = control("Frame8");
-    m_frame8->raise();
+    control("Frame8")->raise();
 
     // Tab order in ascending tab place. Frames, labels and the image hold a place but never
     // take the focus.
@@ -196,19 +192,19 @@ void Form1::wireButtons()
 {
     for (const OneShotButton &row : kOneShotButtons) {
         auto *button = qobject_cast<GraphicalButton *>(control(row.control));
-        connect(button, &QPushButton::clicked, this, [this, &row] { commands.click(row); });
+        connect(button, &QPushButton::clicked, this, [this, &row] { m_core->click(row); });
     }
     for (const HoldButton &row : kHoldButtons) {
         auto *button = qobject_cast<GraphicalButton *>(control(row.control));
         connect(button, &GraphicalButton::mouseDown, this, [this, &row, button] {
             m_heldButton = &row;
             m_heldWidget = button;
-            holds.press(row);
+            m_core->press(row);
         });
         connect(button, &GraphicalButton::mouseUp, this, [this, &row] {
             m_heldButton = nullptr;
             m_heldWidget = nullptr;
-            holds.release(row);
+            m_core->release(row);
         });
     }
     const std::pair<std::string_view, void (Form1::*)()> panelButtons[] = {
@@ -236,8 +232,7 @@ void Form1::wireOptions()
     }
     for (const AddressOption &row : kAddressOptions) {
         auto *option = qobject_cast<QRadioButton *>(control(row.control));
-        connect(option, &QRadioButton::clicked, this,
-                [this, &row] { commands.selectAddress(row); });
+        connect(option, &QRadioButton::clicked, this, [this, &row] { m_core->selectAddress(row); });
     }
 }
 
@@ -259,9 +254,6 @@ QWidget *Form1::control(std::string_view name) const
 
 bool Form1::Form_Load()
 {
-    idPrefix = "";
-    commSettings = std::string(PortConfiguration::kSettings19200);
-
     const views::FrameMetrics metrics = frameMetrics();
     const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->geometry() : QRect(0, 0, 0, 0);
@@ -273,13 +265,9 @@ bool Form1::Form_Load()
     move(area.x() + qRound(place.left / tw), area.y() + qRound(place.top / tw));
     setHeight(views::kCompactHeight);
 
-    heldKey = 0;
-    awaitingReply = 0;
-    rxBuffer = "";
-
-    if (const auto error = ports.openAtStartUp()) {
+    if (const auto error = m_core->startUp()) {
         m_messages.show(MessageBox::Icon::Critical, std::string(kAppTitle),
-                        "Error " + std::to_string(error->number) + ": " + error->description);
+                        "Error " + std::to_string(error->number()) + ": " + error->description);
         return false;
     }
     selectOption("Option1");
@@ -321,7 +309,6 @@ void Form1::Form_KeyDown(int keyCode, int shift)
 
 void Form1::Command34_Click()
 {
-    Timer3.setEnabled(false);
     if (Height() >= views::kOpenThreshold) {
         setHeight(views::kCompactHeight);
         m_dataViewButton->setText(fromUtf8(kShowDataCaption));
@@ -329,39 +316,38 @@ void Form1::Command34_Click()
         setHeight(views::kDataHeight);
         m_dataViewButton->setText(fromUtf8(kHideDataCaption));
     }
-    Timer3.setEnabled(true);
+    m_core->restartPortSettingsTimeout();
 }
 
 void Form1::Command33_Click()
 {
-    setFrame8Visible(true);
-    Timer3.setEnabled(true);
+    m_core->showPortSettings();
 }
 
 void Form1::Command16_Click()
 {
-    MSComm1.setPortOpen(false);
+    m_comm.closePort();
     endProgram();
 }
 
 void Form1::Option1_Click()
 {
-    ports.selectPort(1);
+    m_core->selectPort(1);
 }
 
 void Form1::Option2_Click()
 {
-    ports.selectPort(2);
+    m_core->selectPort(2);
 }
 
 void Form1::Option9_Click()
 {
-    ports.selectSpeed(PortConfiguration::kSettings19200);
+    m_core->selectSpeed(PortConfiguration::kSettings19200);
 }
 
 void Form1::Option10_Click()
 {
-    ports.selectSpeed(PortConfiguration::kSettings9600);
+    m_core->selectSpeed(PortConfiguration::kSettings9600);
 }
 
 void Form1::endProgram()
@@ -370,7 +356,7 @@ void Form1::endProgram()
         return;
     // Nothing runs after the end: no tick, no serial event, no handler.
     m_ended = true;
-    stopEverything();
+    m_core->stop();
     qApp->removeEventFilter(this);
     setEnabled(false);
     hide();
@@ -388,7 +374,7 @@ void Form1::releaseLostHold()
     m_heldButton = nullptr;
     m_heldWidget->abandonPress();
     m_heldWidget = nullptr;
-    holds.release(*button);
+    m_core->release(*button);
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
@@ -410,22 +396,6 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 bool Form1::event(QEvent *event)
 {
     switch (event->type()) {
-    case QEvent::UpdateRequest:
-        // Unasked text can arrive in a thousand pieces a second, each changing the RXD display
-        // and asking for the window to be painted again: far more often than a screen shows a
-        // frame, and each painting lays the text out afresh. A change that follows the last
-        // painting within one frame is painted at the end of that frame, with everything else
-        // that changed meanwhile; a change after a quiet while is painted at once.
-        if (const qint64 sincePainted =
-                m_sincePainted.isValid() ? m_sincePainted.elapsed() : kFrameMs;
-            sincePainted < kFrameMs) {
-            if (!m_paintLater.isActive())
-                m_paintLater.start(static_cast<int>(kFrameMs - sincePainted));
-            return true;
-        }
-        m_paintLater.stop();
-        m_sincePainted.start();
-        break;
     case QEvent::WindowDeactivate:
     case QEvent::WindowBlocked:
     case QEvent::Hide:
@@ -459,26 +429,4 @@ void Form1::paintEvent(QPaintEvent *)
         const QPoint width(layout::kLineWidthPx - 1, layout::kLineWidthPx - 1);
         painter.fillRect(QRect(from, to + width), line);
     }
-}
-
-void Form1::setTxd(std::string_view text)
-{
-    m_txd->setTraffic(text);
-}
-
-void Form1::setRxd(std::string_view text)
-{
-    m_rxd->setTraffic(text);
-}
-
-void Form1::setStatus(std::string_view text)
-{
-    m_status->setTraffic(text);
-}
-
-void Form1::setFrame8Visible(bool visible)
-{
-    m_frame8->setVisible(visible);
-    if (visible)
-        m_frame8->raise();
 }

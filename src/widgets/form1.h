@@ -1,26 +1,23 @@
 #pragma once
 
-#include <QElapsedTimer>
-#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string_view>
 
-#include "widgets/controls.h"
 #include "core/panel/panelcore.h"
-#include "core/panel/paneldisplays.h"
+#include "widgets/controls.h"
 #include "widgets/views.h"
 
 class Clock;
+class LabelDisplays;
 class MessageBox;
-class QLabel;
-class QRadioButton;
 class SerialControl;
 
-// The panel: one window of fixed width whose controls are built from the layout table, on the
-// panel's logic, with the handlers of its buttons, options and keys.
-class Form1 : public QWidget, private PanelDisplays, public PanelCore {
+// The panel: one window of fixed width whose controls are built from the layout table, with
+// the handlers of its buttons, options and keys, on the panel's logic.
+class Form1 : public QWidget {
     Q_OBJECT
 public:
     static constexpr std::string_view kAppTitle = "koru-panel";
@@ -52,6 +49,7 @@ public:
     bool ended() const { return m_ended; }
 
     QWidget *control(std::string_view name) const;
+    const PanelCore &core() const { return *m_core; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -61,11 +59,6 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void setTxd(std::string_view text) override;
-    void setRxd(std::string_view text) override;
-    void setStatus(std::string_view text) override;
-    void setFrame8Visible(bool visible) override;
-
     void buildControls();
     void wireButtons();
     void wireOptions();
@@ -77,13 +70,13 @@ private:
     void releaseLostHold();
 
     std::map<std::string_view, QWidget *> m_controls;
-    TrafficLabel *m_txd = nullptr;
-    TrafficLabel *m_rxd = nullptr;
-    TrafficLabel *m_status = nullptr;
     GraphicalButton *m_dataViewButton = nullptr;
-    QWidget *m_frame8 = nullptr;
 
     MessageBox &m_messages;
+    SerialControl &m_comm;
+    // Made after the controls they show on.
+    std::unique_ptr<LabelDisplays> m_displays;
+    std::unique_ptr<PanelCore> m_core;
 
     const HoldButton *m_heldButton = nullptr;
     GraphicalButton *m_heldWidget = nullptr;
@@ -91,9 +84,4 @@ private:
     std::function<void()> m_onEnd;
     int m_height = views::kFullHeight;
     bool m_ended = false;
-
-    // The window is painted at most once a frame of the screen; see event().
-    static constexpr int kFrameMs = 16;
-    QElapsedTimer m_sincePainted;
-    QTimer m_paintLater;
 };

@@ -10,9 +10,11 @@
 #include <QSignalSpy>
 #include <cerrno>
 
-#include "support/panelfixture.h"
 #include "qt/opendiagnosis.h"
+#include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
+#include "support/panelfixture.h"
+#include "support/recordingevents.h"
 
 namespace {
 
@@ -71,6 +73,8 @@ private:
     std::string m_received;
 };
 
+const QtClock lineClock;
+
 DeviceMap onFarEnd(const FarEnd &farEnd, std::string com2 = "/nonexistent/ttyS1")
 {
     return DeviceMap{farEnd.path(), std::move(com2)};
@@ -97,9 +101,9 @@ void TestQtSerialControl::frameArrivesAtTheFarEndByteForByte()
 {
     FarEnd farEnd;
     QVERIFY(farEnd.ok());
-    QtSerialControl comm(onFarEnd(farEnd));
+    QtSerialControl comm(onFarEnd(farEnd), lineClock);
     comm.setCommPort(1);
-    comm.setSettings("19200,N,8,1");
+    QVERIFY(comm.setSettings("19200,N,8,1"));
     QCOMPARE(comm.setPortOpen(true).has_value(), false);
     QVERIFY(comm.portOpen());
     QCOMPARE(farEnd.outputSpeed(), speed_t(B19200));
@@ -113,29 +117,25 @@ void TestQtSerialControl::receiveEventComesAsSoonAsOneByteWaits()
 {
     FarEnd farEnd;
     QVERIFY(farEnd.ok());
-    QtSerialControl comm(onFarEnd(farEnd));
-    int events = 0;
-    std::string received;
-    comm.setOnComm([&] {
-        ++events;
-        if (comm.commEvent() == SerialControl::kEventReceive)
-            received += comm.input();
-    });
+    QtSerialControl comm(onFarEnd(farEnd), lineClock);
+    RecordingEvents events;
+    comm.setEvents(&events);
     QVERIFY(!comm.setPortOpen(true));
     farEnd.write("\x06");
-    QTRY_COMPARE(received, std::string("\x06"));
+    QTRY_COMPARE(events.bytes, std::string("\x06"));
     farEnd.write("\r");
-    QTRY_COMPARE(received, std::string("\x06\r"));
-    QVERIFY(events >= 2);
+    QTRY_COMPARE(events.bytes, std::string("\x06\r"));
+    QVERIFY(events.receptions >= 2);
 }
 
 void TestQtSerialControl::highBytesEachBecomeOneCharacter()
 {
     FarEnd farEnd;
     QVERIFY(farEnd.ok());
-    QtSerialControl comm(onFarEnd(farEnd));
-    std::string received;
-    comm.setOnComm([&] { received += comm.input(); });
+    QtSerialControl comm(onFarEnd(farEnd), lineClock);
+    RecordingEvents events;
+    comm.setEvents(&events);
+    const std::string &received = events.bytes;
     QVERIFY(!comm.setPortOpen(true));
     farEnd.write(std::string("\x00\x80\xff\xe3\x81\x82", 6));
     QTRY_COMPARE(received.size(), std::size_t(6));
@@ -147,7 +147,7 @@ void TestQtSerialControl::panelShowsTheReplyAndChangesTheLineSpeed()
     FarEnd farEnd;
     QVERIFY(farEnd.ok());
     VirtualClock clock;
-    QtSerialControl comm(onFarEnd(farEnd));
+    QtSerialControl comm(onFarEnd(farEnd), lineClock);
     RecordingMessageBox messages;
     Form1 form(clock, comm, messages);
     form.setOnEnd([] {});
@@ -172,8 +172,8 @@ void TestQtSerialControl::secondOpeningOfTheSamePortFails()
 {
     FarEnd farEnd;
     QVERIFY(farEnd.ok());
-    QtSerialControl first(onFarEnd(farEnd));
-    QtSerialControl second(onFarEnd(farEnd));
+    QtSerialControl first(onFarEnd(farEnd), lineClock);
+    QtSerialControl second(onFarEnd(farEnd), lineClock);
     QVERIFY(!first.setPortOpen(true));
     const auto error = second.setPortOpen(true);
     QVERIFY(error.has_value());
@@ -182,17 +182,17 @@ void TestQtSerialControl::secondOpeningOfTheSamePortFails()
              error->description.c_str());
     QVERIFY(error->description.find(farEnd.path()) != std::string::npos);
     // Once the first lets go, the port can be had.
-    first.setPortOpen(false);
+    first.closePort();
     QVERIFY(!second.setPortOpen(true));
 }
 
 void TestQtSerialControl::missingDeviceSaysWhichPathAndWhatToDo()
 {
-    QtSerialControl comm(DeviceMap{"/nonexistent/ttyS0", "/nonexistent/ttyS1"});
+    QtSerialControl comm(DeviceMap{"/nonexistent/ttyS0", "/nonexistent/ttyS1"}, lineClock);
     comm.setCommPort(2);
     const auto error = comm.setPortOpen(true);
     QVERIFY(error.has_value());
-    QCOMPARE(error->number, int(QSerialPort::DeviceNotFoundError));
+    QCOMPARE(error->code, SerialErrorCode::NoSuchDevice);
     const std::string &text = error->description;
     QVERIFY2(text.find("COM2 (/nonexistent/ttyS1): no such device") != std::string::npos,
              text.c_str());
@@ -216,12 +216,12 @@ void TestQtSerialControl::permissionDeniedNamesTheDevicesGroup()
     if (child == 0) {
         if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
             ::_exit(3);
-        ::_exit(diagnoseOpenFailure(device) == OpenFailure::PermissionDenied ? 0 : 1);
+        ::_exit(diagnoseOpenFailure(device) == SerialErrorCode::PermissionDenied ? 0 : 1);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
     const std::string text =
-        describeOpenFailure(1, device, OpenFailure::PermissionDenied, "Permission denied");
+        describeOpenFailure(1, device, SerialErrorCode::PermissionDenied, "Permission denied");
     QFile::remove(path);
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), 0);
@@ -234,15 +234,15 @@ void TestQtSerialControl::farEndGoingAwayClosesThePortQuietly()
 {
     FarEnd farEnd;
     QVERIFY(farEnd.ok());
-    QtSerialControl comm(onFarEnd(farEnd));
-    std::vector<int> events;
-    comm.setOnComm([&] { events.push_back(comm.commEvent()); });
+    QtSerialControl comm(onFarEnd(farEnd), lineClock);
+    RecordingEvents events;
+    comm.setEvents(&events);
     QVERIFY(!comm.setPortOpen(true));
     farEnd.close();
     QTRY_VERIFY(!comm.portOpen());
-    QVERIFY(std::count(events.begin(), events.end(), SerialControl::kEventPortLost) == 1);
-    comm.output("C00\r");
-    QCOMPARE(comm.input(), std::string());
+    QCOMPARE(events.losses, 1);
+    QVERIFY(!comm.output("C00\r"));
+    QVERIFY(events.bytes.empty());
     // Closing it again, as END does, is harmless.
     QVERIFY(!comm.setPortOpen(false));
 }
@@ -251,7 +251,7 @@ void TestQtSerialControl::writesWhileClosedGoNowhere()
 {
     FarEnd farEnd;
     QVERIFY(farEnd.ok());
-    QtSerialControl comm(onFarEnd(farEnd));
+    QtSerialControl comm(onFarEnd(farEnd), lineClock);
     comm.output("C00\r");
     QVERIFY(!comm.setPortOpen(true));
     QCOMPARE(farEnd.read(1, 200), std::string());
@@ -261,8 +261,8 @@ void TestQtSerialControl::framesBeyondTheOutputBufferAreDroppedWhole()
 {
     FarEnd farEnd;
     QVERIFY(farEnd.ok());
-    QtSerialControl comm(onFarEnd(farEnd));
-    comm.setSettings("9600,N,8,1");
+    QtSerialControl comm(onFarEnd(farEnd), lineClock);
+    QVERIFY(comm.setSettings("9600,N,8,1"));
     QVERIFY(!comm.setPortOpen(true));
     // 100 prefixed frames at once: 800 bytes, of which the 512-byte buffer takes 64 frames.
     for (int i = 0; i < 100; ++i)

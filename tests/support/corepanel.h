@@ -1,11 +1,13 @@
 #pragma once
 
+#include <stdexcept>
+#include <string_view>
 #include <type_traits>
 
-#include "support/fakeserialcontrol.h"
 #include "core/panel/panelcore.h"
-#include "support/virtualclock.h"
+#include "support/fakeserialcontrol.h"
 #include "support/recordingmessagebox.h"
+#include "support/virtualclock.h"
 
 // The panel's logic on a virtual clock and a fake line, wired as the program wires it, with
 // short names for the parts a test drives. Displays is the displays' recorder or checker.
@@ -16,14 +18,31 @@ struct CorePanel {
     Displays displays = displaysOn(clock);
     RecordingMessageBox messages;
     PanelCore core{clock, comm, displays, messages, "koru-panel"};
-    PanelState &state = core;
-    IntervalTimer &timer1 = core.Timer1;
-    IntervalTimer &timer2 = core.Timer2;
-    IntervalTimer &timer3 = core.Timer3;
-    IntervalTimer &timer4 = core.Timer4;
-    TrafficMonitor &monitor = core.traffic;
-    CommandSender &sender = core.commands;
-    HoldEngine &engine = core.holds;
+    // What each part owns, read-only: the tests drive the panel through core.
+    const CommandSender &sender = core.commands();
+    const TrafficMonitor &monitor = core.traffic();
+    const HoldEngine &engine = core.holds();
+    const PortConfiguration &ports = core.ports();
+    const IntervalTimer &timer1 = engine.repeatTimer();
+    const IntervalTimer &timer2 = monitor.replyTimeout();
+    const IntervalTimer &timer3 = monitor.portSettingsTimeout();
+    const IntervalTimer &timer4 = monitor.displayTimeout();
+
+    // The panel as start-up leaves it: COM1 open at 19200 baud.
+    void startUp()
+    {
+        if (core.startUp())
+            throw std::runtime_error("the fake COM1 did not open");
+    }
+    // Selects the PJ Select option whose prefix this is.
+    void selectPrefix(std::string_view prefix)
+    {
+        for (const AddressOption &option : kAddressOptions) {
+            if (option.idPrefix == prefix)
+                return core.selectAddress(option);
+        }
+        throw std::invalid_argument("no PJ Select option has this prefix");
+    }
 
     // Displays that stamp their changes with the virtual time when they can.
     static Displays displaysOn(const VirtualClock &clock)

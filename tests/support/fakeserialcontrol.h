@@ -24,30 +24,18 @@ public:
     void failOpen(int port, SerialError error) { m_failures[port] = std::move(error); }
     void allowOpen(int port) { m_failures.erase(port); }
 
-    // The projector sends bytes: they wait to be read and OnComm is raised with commEvent 2.
-    // Works whether or not the port is open, so a test needs no opening to play a reply.
-    void receive(std::string bytes)
-    {
-        m_waiting += bytes;
-        raise(kEventReceive);
-    }
-    // Bytes arrive but no event is raised yet (a later receive() or raise() reports them).
-    void queue(std::string bytes) { m_waiting += bytes; }
-    // The adapter is pulled out: the port closes under the panel and OnComm reports it.
+    // The projector sends bytes: the serial control reports them at once. Works whether or not
+    // the port is open, so a test needs no opening to play a reply.
+    void receive(std::string_view bytes) { reportReceived(bytes); }
+    // Opens the port as the panel would, for a test that starts with it open.
+    void openPort() { static_cast<void>(setPortOpen(true)); }
+    // The adapter is pulled out: the port closes under the panel, and the control reports it.
     void loseLine()
     {
         m_open = false;
         log.push_back("lost");
-        raise(kEventPortLost);
+        reportLost();
     }
-    // Raises OnComm with any event code (line errors, modem-line changes).
-    void raise(int event)
-    {
-        m_commEvent = event;
-        raiseOnComm();
-    }
-    // Bytes received and not yet read by input().
-    const std::string &waiting() const { return m_waiting; }
 
     void setCommPort(int port) override
     {
@@ -55,10 +43,11 @@ public:
         log.push_back("CommPort=" + std::to_string(port));
     }
     int commPort() const override { return m_commPort; }
-    void setSettings(std::string_view settings) override
+    bool setSettings(std::string_view settings) override
     {
         m_settings = std::string(settings);
         log.push_back("Settings=" + m_settings);
+        return true;
     }
     std::string settings() const override { return m_settings; }
     bool portOpen() const override { return m_open; }
@@ -73,7 +62,7 @@ public:
         }
         std::optional<SerialError> error;
         if (m_open)
-            error = SerialError{2, "the port is already open"};
+            error = SerialError{SerialErrorCode::AlreadyOpen, "the port is already open"};
         else if (const auto failure = m_failures.find(m_commPort); failure != m_failures.end())
             error = failure->second;
         if (error) {
@@ -90,21 +79,19 @@ public:
     // Called with every frame handed to output(), open port or not.
     std::function<void(std::string_view)> onOutput;
 
-    void output(std::string_view frame) override
+    bool output(std::string_view frame) override
     {
         if (onOutput)
             onOutput(frame);
-        if (m_open)
-            written.emplace_back(frame);
+        if (!m_open)
+            return false;
+        written.emplace_back(frame);
+        return true;
     }
-    std::string input() override { return std::exchange(m_waiting, {}); }
-    int commEvent() const override { return m_commEvent; }
 
 private:
     std::map<int, SerialError> m_failures;
-    std::string m_waiting;
     std::string m_settings;
     int m_commPort = 1;
-    int m_commEvent = 0;
     bool m_open = false;
 };

@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "support/virtualclock.h"
 #include "core/panel/paneldisplays.h"
+#include "support/virtualclock.h"
 
 // The TXD, RXD and status displays and the COM settings frame, as plain values, with every
 // change kept in order (and stamped with the virtual time when a clock is given).
@@ -50,7 +50,7 @@ public:
 private:
     void record(Target target, std::string text)
     {
-        history.push_back({m_clock ? m_clock->now() : 0, target, std::move(text)});
+        history.push_back({m_clock ? m_clock->nowMs() : 0, target, std::move(text)});
     }
 
     const VirtualClock *m_clock;

@@ -17,7 +17,9 @@ public:
 
     std::unique_ptr<TimerHandle> createTimer(std::function<void()> onTimeout) override;
 
-    std::int64_t now() const { return m_now; }
+    // Milliseconds since the clock was made.
+    std::int64_t nowMs() const { return m_now; }
+    std::chrono::nanoseconds now() const override { return std::chrono::milliseconds(m_now); }
     void advance(std::int64_t ms);
     void advanceTo(std::int64_t time);
     // Milliseconds until the next tick, or -1 when no timer runs.

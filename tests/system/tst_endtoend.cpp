@@ -3,11 +3,15 @@
 // reaching the projectors that their address names.
 #include <QSignalSpy>
 
-#include "support/panelfixture.h"
-#include "sim/qt/projectorsimulator.h"
+#include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
+#include "sim/qt/projectorsimulator.h"
+#include "support/panelfixture.h"
 
 namespace {
+
+// The line's backlog runs on real time, whatever clock the panel's timers run on.
+const QtClock lineClock;
 
 // A chain of projectors on COM1 and the panel on it. The panel's time-outs run on a virtual
 // clock, so a decoded status stays shown until the test moves time on.
@@ -15,7 +19,7 @@ class EndToEnd {
 public:
     explicit EndToEnd(SimulatorOptions options)
         : simulator(std::move(options)),
-          comm(DeviceMap{openedPath(simulator), "/nonexistent"}),
+          comm(DeviceMap{openedPath(simulator), "/nonexistent"}, lineClock),
           form(clock, comm, messages)
     {
         form.setOnEnd([] {});

@@ -5,13 +5,16 @@
 #include <QTimer>
 #include <random>
 
-#include "support/panelfixture.h"
 #include "qt/qtclock.h"
-#include "sim/qt/projectorsimulator.h"
-#include "support/ptypair.h"
 #include "qt/qtserialcontrol.h"
+#include "sim/qt/projectorsimulator.h"
+#include "support/panelfixture.h"
+#include "support/ptypair.h"
 
 namespace {
+
+// The line's backlog runs on real time, whatever clock the panel's timers run on.
+const QtClock lineClock;
 
 void ctrlH(QWidget *form)
 {
@@ -67,7 +70,7 @@ void TestHardening::floodOfUnaskedTextLeavesThePanelResponsive()
     PtyPair farEnd;
     QVERIFY(farEnd.isOpen());
     QtClock clock;
-    QtSerialControl comm(DeviceMap{farEnd.slavePath().toStdString(), "/nonexistent"});
+    QtSerialControl comm(DeviceMap{farEnd.slavePath().toStdString(), "/nonexistent"}, lineClock);
     RecordingMessageBox messages;
     Form1 form(clock, comm, messages);
     form.setOnEnd([] {});
@@ -123,10 +126,10 @@ void TestHardening::floodOfUnaskedTextLeavesThePanelResponsive()
         QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
     QVERIFY(released);
     QVERIFY2(release.elapsed() < 50, qPrintable(QString::number(release.elapsed())));
-    QVERIFY(!form.Timer1.enabled());
+    QVERIFY(!form.core().holds().repeatTimer().enabled());
     QVERIFY2(longestStall < 50,
              qPrintable(QStringLiteral("event loop stalled %1 ms").arg(longestStall)));
-    QVERIFY(form.rxBuffer.size() <= 32767);
+    QVERIFY(form.core().traffic().rxBuffer().size() <= 32767);
     QVERIFY(printableAscii(labelText(&form, "Label12")));
     QVERIFY(messages.shown.empty());
     qInfo("1 MB flood in %lld ms; longest event-loop stall %lld ms", flood.elapsed(), longestStall);
@@ -146,7 +149,7 @@ void TestHardening::randomBytesShowOnlyAsPlainText()
         for (char &c : bytes)
             c = static_cast<char>(random() % 256);
         panel.comm.receive(bytes);
-        QVERIFY(panel.form->rxBuffer.size() <= 32767);
+        QVERIFY(panel.form->core().traffic().rxBuffer().size() <= 32767);
         for (const char *display : {"Label11", "Label12", "Label22"})
             QVERIFY2(printableAscii(panel.get<QLabel>(display)->text()), display);
         panel.clock.advance(random() % 700);
@@ -195,7 +198,7 @@ void TestHardening::farEndVanishingDuringAHold()
     ProjectorSimulator simulator;
     QVERIFY(simulator.openPty());
     VirtualClock clock;
-    QtSerialControl comm(DeviceMap{simulator.slavePath().toStdString(), "/nonexistent"});
+    QtSerialControl comm(DeviceMap{simulator.slavePath().toStdString(), "/nonexistent"}, lineClock);
     RecordingMessageBox messages;
     Form1 form(clock, comm, messages);
     form.setOnEnd([] {});
@@ -208,10 +211,10 @@ void TestHardening::farEndVanishingDuringAHold()
     QTRY_VERIFY(!comm.portOpen());
     clock.advance(500);  // ticks go on sending to a closed port
     QVERIFY(messages.shown.empty());
-    QVERIFY(form.Timer1.enabled());
+    QVERIFY(form.core().holds().repeatTimer().enabled());
     QTest::mouseRelease(child(&form, "Command36"), Qt::LeftButton);
-    QVERIFY(!form.Timer1.enabled());
-    QCOMPARE(form.heldKey, 0);
+    QVERIFY(!form.core().holds().repeatTimer().enabled());
+    QCOMPARE(form.core().holds().heldKey(), 0);
     // The operator sees that the port is closed.
     QTest::mouseClick(child(&form, "Command17"), Qt::LeftButton);
     QVERIFY(child(&form, "Frame8")->isVisible());
@@ -223,7 +226,7 @@ void TestHardening::unavailablePortsSayWhatToDo()
 {
     {
         VirtualClock clock;
-        QtSerialControl comm(DeviceMap{"/dev/koru-no-such-port", "/nonexistent"});
+        QtSerialControl comm(DeviceMap{"/dev/koru-no-such-port", "/nonexistent"}, lineClock);
         RecordingMessageBox messages;
         Form1 form(clock, comm, messages);
         QVERIFY(!form.Form_Load());
@@ -235,12 +238,12 @@ void TestHardening::unavailablePortsSayWhatToDo()
     }
     PtyPair line;
     QVERIFY(line.isOpen());
-    QtSerialControl holder(DeviceMap{line.slavePath().toStdString(), "/nonexistent"});
+    QtSerialControl holder(DeviceMap{line.slavePath().toStdString(), "/nonexistent"}, lineClock);
     QVERIFY(!holder.setPortOpen(true));
     {
         // COM1 held by another program at start-up.
         VirtualClock clock;
-        QtSerialControl comm(DeviceMap{line.slavePath().toStdString(), "/nonexistent"});
+        QtSerialControl comm(DeviceMap{line.slavePath().toStdString(), "/nonexistent"}, lineClock);
         RecordingMessageBox messages;
         Form1 form(clock, comm, messages);
         QVERIFY(!form.Form_Load());
@@ -253,7 +256,7 @@ void TestHardening::unavailablePortsSayWhatToDo()
         PtyPair com1;
         VirtualClock clock;
         QtSerialControl comm(
-            DeviceMap{com1.slavePath().toStdString(), line.slavePath().toStdString()});
+            DeviceMap{com1.slavePath().toStdString(), line.slavePath().toStdString()}, lineClock);
         RecordingMessageBox messages;
         Form1 form(clock, comm, messages);
         form.setOnEnd([] {});
@@ -295,7 +298,7 @@ void TestHardening::fastHoldLeavesLittleBacklogOnASlowLine()
     QObject::connect(&simulator, &ProjectorSimulator::traffic, &simulator,
                      [&](const SimEvent &event) { received.push_back(event); });
     QtClock clock;
-    QtSerialControl comm(DeviceMap{simulator.slavePath().toStdString(), "/nonexistent"});
+    QtSerialControl comm(DeviceMap{simulator.slavePath().toStdString(), "/nonexistent"}, lineClock);
     RecordingMessageBox messages;
     Form1 form(clock, comm, messages);
     form.setOnEnd([] {});

@@ -5,13 +5,14 @@
 #include <string_view>
 #include <vector>
 
-#include "core/panel/intervaltimer.h"
-#include "support/virtualclock.h"
 #include "core/panel/commandsender.h"
+#include "core/panel/intervaltimer.h"
 #include "core/protocol/frame.h"
 #include "core/protocol/holdbuttons.h"
 #include "core/protocol/oneshotbuttons.h"
-#include "core/panel/panelstate.h"
+#include "support/corepanel.h"
+#include "support/recordingdisplays.h"
+#include "support/virtualclock.h"
 
 namespace {
 
@@ -144,19 +145,21 @@ std::string_view programCommand(std::string_view control)
     return {};
 }
 
-// A CommandSender whose traffic routine notes what it was handed.
-struct Sending {
-    struct Handed {
-        std::string text;
-        unsigned char mode;
-    };
-    VirtualClock clock;
-    IntervalTimer timer1{clock, 200};
-    PanelState state;
-    std::vector<Handed> handed;
-    CommandSender sender{state, timer1, [this](const std::string &text, unsigned char mode) {
-                             handed.push_back({text, mode});
-                         }};
+// The panel's logic on a fake line that notes every frame handed to it.
+struct Sending : CorePanel<RecordingDisplays> {
+    std::vector<std::string> handed;
+
+    Sending()
+    {
+        comm.onOutput = [this](std::string_view frame) { handed.emplace_back(frame); };
+    }
+    // A D.Zoom press and release: the arrow pad left repeating every 5 ms in arrow mode 3.
+    void leaveArrowsFast()
+    {
+        core.press(*findHoldButton("Command48"));
+        core.release(*findHoldButton("Command48"));
+        handed.clear();
+    }
 };
 
 }  // namespace
@@ -179,7 +182,7 @@ private Q_SLOTS:
     void everyCommandIsFramedUnderEveryAddress();
     void framesMatchTheGivenExamples_data();
     void framesMatchTheGivenExamples();
-    void sendCommandKeepsFrameAsLastCommandAndSendsItInSendMode();
+    void sendCommandKeepsFrameAsLastCommandAndSendsIt();
     void sendCommandFramesWithThePrefixInForceAtTheMoment();
     void twoQuickClicksSendTwoCompleteFramesWithoutWaiting();
     void clickingTheSameButtonTwiceSendsTheSameFrameTwice();
@@ -212,9 +215,9 @@ void TestFrame::addressOptionsGiveTheirPrefixes()
     QCOMPARE(qb(option->idPrefix), prefix);
 
     Sending s;
-    s.state.idPrefix = "A004";
-    s.sender.selectAddress(*option);
-    QCOMPARE(qb(s.state.idPrefix), prefix);
+    s.selectPrefix("A004");
+    s.core.selectAddress(*option);
+    QCOMPARE(qb(s.sender.idPrefix()), prefix);
 }
 
 void TestFrame::oneShotButtonsSendTheirCodes_data()
@@ -243,12 +246,11 @@ void TestFrame::oneShotButtonsSendTheirCodes()
     if (!heading.isEmpty())
         QCOMPARE(QString::fromUtf8(qb(button->heading)), heading);
 
-    // A click hands exactly one frame, in send mode.
+    // A click hands exactly one frame.
     Sending s;
-    s.sender.click(*button);
+    s.core.click(*button);
     QCOMPARE(s.handed.size(), std::size_t(1));
-    QCOMPARE(qb(s.handed[0].text), code + "\r");
-    QCOMPARE(int(s.handed[0].mode), 1);
+    QCOMPARE(qb(s.handed[0]), code + "\r");
 }
 
 void TestFrame::oneShotTableHasThirtyButtonsInOrder()
@@ -272,11 +274,10 @@ void TestFrame::onlyMenuOnAndAImageSetUpTheArrowPad()
         if (button.extra != OneShotButton::Extra::None)
             continue;
         Sending s;
-        s.timer1.setInterval(50);
-        s.state.arrowMode = 3;
-        s.sender.click(button);
-        QCOMPARE(s.timer1.interval(), 50);
-        QCOMPARE(int(s.state.arrowMode), 3);
+        s.leaveArrowsFast();
+        s.core.click(button);
+        QCOMPARE(s.timer1.interval(), 5);
+        QCOMPARE(int(s.engine.arrowMode()), 3);
     }
 }
 
@@ -383,11 +384,11 @@ void TestFrame::everyCommandIsFramedUnderEveryAddress()
 
     // The send step builds the same bytes from the selected option.
     Sending s;
-    s.sender.selectAddress(*option);
-    s.sender.sendCommand(command);
-    QCOMPARE(hex(s.state.lastCommand), frameHex);
+    s.core.selectAddress(*option);
+    s.core.sendCommand(command);
+    QCOMPARE(hex(s.sender.lastCommand()), frameHex);
     QCOMPARE(s.handed.size(), std::size_t(1));
-    QCOMPARE(hex(s.handed[0].text), frameHex);
+    QCOMPARE(hex(s.handed[0]), frameHex);
 }
 
 void TestFrame::framesMatchTheGivenExamples_data()
@@ -425,81 +426,76 @@ void TestFrame::framesMatchTheGivenExamples()
     const AddressOption *option = programAddress(address.toStdString());
     QVERIFY(option);
     Sending s;
-    s.sender.selectAddress(*option);
-    s.sender.sendCommand(programCommand(control.toStdString()));
-    QCOMPARE(hex(s.state.lastCommand), frameHex);
+    s.core.selectAddress(*option);
+    s.core.sendCommand(programCommand(control.toStdString()));
+    QCOMPARE(hex(s.sender.lastCommand()), frameHex);
 }
 
-void TestFrame::sendCommandKeepsFrameAsLastCommandAndSendsItInSendMode()
+void TestFrame::sendCommandKeepsFrameAsLastCommandAndSendsIt()
 {
     Sending s;
-    QVERIFY(s.state.lastCommand.empty());
-    s.state.idPrefix = "A002";
-    s.sender.sendCommand("C8A");
-    QCOMPARE(qb(s.state.lastCommand), QByteArray("A002C8A\r"));
+    QVERIFY(s.sender.lastCommand().empty());
+    s.selectPrefix("A002");
+    s.core.sendCommand("C8A");
+    QCOMPARE(qb(s.sender.lastCommand()), QByteArray("A002C8A\r"));
     QCOMPARE(s.handed.size(), std::size_t(1));
-    QCOMPARE(qb(s.handed[0].text), QByteArray("A002C8A\r"));
-    QCOMPARE(int(s.handed[0].mode), 1);
-    // Nothing else in the panel state is touched by framing.
-    QCOMPARE(int(s.state.awaitingReply), 0);
-    QCOMPARE(int(s.state.heldKey), 0);
-    QVERIFY(s.state.rxBuffer.empty());
+    QCOMPARE(qb(s.handed[0]), QByteArray("A002C8A\r"));
 }
 
 void TestFrame::sendCommandFramesWithThePrefixInForceAtTheMoment()
 {
     Sending s;
-    s.sender.selectAddress(*programAddress("002"));
-    s.sender.sendCommand("C00");
-    s.sender.selectAddress(*programAddress("SINGLE"));
-    s.sender.sendCommand("C00");
+    s.core.selectAddress(*programAddress("002"));
+    s.core.sendCommand("C00");
+    s.core.selectAddress(*programAddress("SINGLE"));
+    s.core.sendCommand("C00");
     QCOMPARE(s.handed.size(), std::size_t(2));
-    QCOMPARE(hex(s.handed[0].text), QByteArray("41 30 30 32 43 30 30 0D"));
-    QCOMPARE(hex(s.handed[1].text), QByteArray("43 30 30 0D"));
+    QCOMPARE(hex(s.handed[0]), QByteArray("41 30 30 32 43 30 30 0D"));
+    QCOMPARE(hex(s.handed[1]), QByteArray("43 30 30 0D"));
 }
 
 void TestFrame::twoQuickClicksSendTwoCompleteFramesWithoutWaiting()
 {
     Sending s;
-    s.sender.click(*programOneShot("Command17"));
-    s.sender.click(*programOneShot("Command44"));
+    s.core.click(*programOneShot("Command17"));
+    s.core.click(*programOneShot("Command44"));
     QCOMPARE(s.handed.size(), std::size_t(2));
-    QCOMPARE(qb(s.handed[0].text), QByteArray("C00\r"));
-    QCOMPARE(qb(s.handed[1].text), QByteArray("CR0\r"));
-    QCOMPARE(qb(s.state.lastCommand), QByteArray("CR0\r"));
+    QCOMPARE(qb(s.handed[0]), QByteArray("C00\r"));
+    QCOMPARE(qb(s.handed[1]), QByteArray("CR0\r"));
+    QCOMPARE(qb(s.sender.lastCommand()), QByteArray("CR0\r"));
 }
 
 void TestFrame::clickingTheSameButtonTwiceSendsTheSameFrameTwice()
 {
     Sending s;
-    s.state.idPrefix = "A003";
-    s.sender.click(*programOneShot("Command17"));
-    s.sender.click(*programOneShot("Command17"));
+    s.selectPrefix("A003");
+    s.core.click(*programOneShot("Command17"));
+    s.core.click(*programOneShot("Command17"));
     QCOMPARE(s.handed.size(), std::size_t(2));
-    QCOMPARE(hex(s.handed[0].text), QByteArray("41 30 30 33 43 30 30 0D"));
-    QCOMPARE(hex(s.handed[1].text), QByteArray("41 30 30 33 43 30 30 0D"));
+    QCOMPARE(hex(s.handed[0]), QByteArray("41 30 30 33 43 30 30 0D"));
+    QCOMPARE(hex(s.handed[1]), QByteArray("41 30 30 33 43 30 30 0D"));
 }
 
 void TestFrame::selectingAnAddressSendsNothing()
 {
     Sending s;
-    s.sender.sendCommand("C00");
+    s.core.sendCommand("C00");
     for (const AddressOption &option : kAddressOptions)
-        s.sender.selectAddress(option);
+        s.core.selectAddress(option);
     QCOMPARE(s.handed.size(), std::size_t(1));
-    QCOMPARE(qb(s.state.lastCommand), QByteArray("C00\r"));
-    QCOMPARE(qb(s.state.idPrefix), QByteArray("A004"));
+    QCOMPARE(qb(s.sender.lastCommand()), QByteArray("C00\r"));
+    QCOMPARE(qb(s.sender.idPrefix()), QByteArray("A004"));
 }
 
 void TestFrame::selectingTheSelectedAddressAgainChangesNothing()
 {
     Sending s;
-    s.sender.selectAddress(*programAddress("ALL"));
-    s.sender.selectAddress(*programAddress("ALL"));
-    QCOMPARE(qb(s.state.idPrefix), QByteArray("AFFF"));
+    s.core.selectAddress(*programAddress("ALL"));
+    s.core.selectAddress(*programAddress("ALL"));
+    QCOMPARE(qb(s.sender.idPrefix()), QByteArray("AFFF"));
     QVERIFY(s.handed.empty());
-    s.sender.sendCommand("C0B");
-    QCOMPARE(hex(s.handed.at(0).text), QByteArray("41 46 46 46 43 30 42 0D"));
+    s.core.sendCommand("C0B");
+    QCOMPARE(hex(s.handed.at(0)), QByteArray("41 46 46 46 43 30 42 0D"));
 }
 
 void TestFrame::menuOnSetsRepeatIntervalAndArrowModeButLeavesTimerStopped_data()
@@ -515,25 +511,23 @@ void TestFrame::menuOnSetsRepeatIntervalAndArrowModeButLeavesTimerStopped()
     QFETCH(QString, control);
     QFETCH(QByteArray, frame);
     Sending s;
-    s.timer1.setInterval(5);
-    s.state.arrowMode = 3;
-    s.sender.click(*programOneShot(control.toStdString()));
-    QCOMPARE(qb(s.state.lastCommand), frame);
+    s.leaveArrowsFast();
+    s.core.click(*programOneShot(control.toStdString()));
+    QCOMPARE(qb(s.sender.lastCommand()), frame);
     QCOMPARE(s.handed.size(), std::size_t(1));
     QCOMPARE(s.timer1.interval(), 200);
-    QCOMPARE(int(s.state.arrowMode), 1);
+    QCOMPARE(int(s.engine.arrowMode()), 1);
     QVERIFY(!s.timer1.enabled());
-    QCOMPARE(s.clock.nextDueIn(), std::int64_t(-1));
 }
 
 void TestFrame::menuOffLeavesArrowSetUpAsItWas()
 {
     Sending s;
-    s.sender.click(*programOneShot("Command23"));
-    s.sender.click(*programOneShot("Command24"));
-    QCOMPARE(qb(s.state.lastCommand), QByteArray("C1D\r"));
+    s.core.click(*programOneShot("Command23"));
+    s.core.click(*programOneShot("Command24"));
+    QCOMPARE(qb(s.sender.lastCommand()), QByteArray("C1D\r"));
     QCOMPARE(s.timer1.interval(), 200);
-    QCOMPARE(int(s.state.arrowMode), 1);
+    QCOMPARE(int(s.engine.arrowMode()), 1);
 }
 
 QTEST_APPLESS_MAIN(TestFrame)

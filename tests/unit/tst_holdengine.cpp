@@ -8,18 +8,17 @@
 #include <string_view>
 #include <vector>
 
+#include "core/panel/commandsender.h"
+#include "core/panel/holdengine.h"
+#include "core/panel/intervaltimer.h"
+#include "core/panel/trafficmonitor.h"
+#include "core/protocol/holdbuttons.h"
+#include "core/protocol/oneshotbuttons.h"
 #include "support/corepanel.h"
 #include "support/fakeserialcontrol.h"
-#include "core/panel/intervaltimer.h"
-#include "support/virtualclock.h"
-#include "core/panel/commandsender.h"
-#include "core/protocol/holdbuttons.h"
-#include "core/panel/holdengine.h"
-#include "core/protocol/oneshotbuttons.h"
-#include "core/panel/panelstate.h"
 #include "support/recordingdisplays.h"
 #include "support/recordingmessagebox.h"
-#include "core/panel/trafficmonitor.h"
+#include "support/virtualclock.h"
 
 namespace {
 
@@ -82,24 +81,23 @@ struct Panel : CorePanel<RecordingDisplays> {
 
     Panel()
     {
-        state.commSettings = "19200,N,8,1";
         // Every frame handed to the line, with the time it went.
         comm.onOutput = [this](std::string_view frame) {
-            sent.push_back({clock.now(), std::string(frame)});
+            sent.push_back({clock.nowMs(), std::string(frame)});
             if (onSend)
                 onSend(std::string(frame));
         };
-        comm.setPortOpen(true);
+        comm.openPort();
     }
 
-    void press(std::string_view control) { engine.press(hold(control)); }
-    void release(std::string_view control) { engine.release(hold(control)); }
-    void click(std::string_view control) { sender.click(oneShot(control)); }
+    void press(std::string_view control) { core.press(hold(control)); }
+    void release(std::string_view control) { core.release(hold(control)); }
+    void click(std::string_view control) { core.click(oneShot(control)); }
     void select(std::string_view caption)
     {
         for (const AddressOption &option : kAddressOptions) {
             if (option.caption == caption)
-                sender.selectAddress(option);
+                core.selectAddress(option);
         }
     }
     void at(std::int64_t time) { clock.advanceTo(time); }
@@ -174,7 +172,6 @@ private Q_SLOTS:
     void secondPressOnHeldButtonSendsAtOnceAndStartsFullInterval();
     void secondPressOnHeldArrowSendsAtOnceAndLetsIntervalRunOn();
     void clicksRepliesAndTimeoutsDoNotStopRepetition();
-    void tickWithNothingHeldSendsNothing();
     void randomSessionsSendOnlyWellFormedFramesAndOnlyWhileHeld();
 };
 
@@ -193,13 +190,13 @@ void TestHoldEngine::volPlusPressAndReleaseWithin250msSendsOneFrame()
     Panel panel;
     panel.select(address.toStdString());
     panel.press("Command1");
-    QCOMPARE(int(panel.state.heldKey), 1);
+    QCOMPARE(int(panel.engine.heldKey()), 1);
     QCOMPARE(panel.comm.written.size(), std::size_t(1));
     QCOMPARE(qb(panel.comm.written[0]), frame);
     QVERIFY(!panel.displays.txd.empty());
     panel.at(100);
     panel.release("Command1");
-    QCOMPARE(int(panel.state.heldKey), 0);
+    QCOMPARE(int(panel.engine.heldKey()), 0);
     QCOMPARE(panel.texts(Target::Txd, 100, 100), QList<QByteArray>{""});
     QCOMPARE(panel.texts(Target::Rxd, 100, 100), QList<QByteArray>{""});
 
@@ -323,7 +320,7 @@ void TestHoldEngine::everyHoldButtonRepeatsItsOwnCommand()
     Panel panel;
     panel.select("SINGLE");
     panel.press(name);
-    QCOMPARE(int(panel.state.heldKey), heldKey);
+    QCOMPARE(int(panel.engine.heldKey()), heldKey);
     QVERIFY(panel.timer1.enabled());
     QCOMPARE(panel.timer1.interval(), repeatMs);
     QCOMPARE(panel.timer2.interval(), replyMs);
@@ -331,17 +328,17 @@ void TestHoldEngine::everyHoldButtonRepeatsItsOwnCommand()
     panel.at(3 * repeatMs);
     QCOMPARE(panel.sendTimes(), every(0, 3 * repeatMs, repeatMs));
     QCOMPARE(panel.frames(), QList<QByteArray>(4, frame));
-    QCOMPARE(qb(panel.state.lastCommand), frame);
-    QCOMPARE(int(panel.state.heldKey), heldKey);
+    QCOMPARE(qb(panel.sender.lastCommand()), frame);
+    QCOMPARE(int(panel.engine.heldKey()), heldKey);
 
     panel.release(name);
     const bool select = name == "Command6";
     const bool digitalZoom = name == "Command48" || name == "Command49";
-    QCOMPARE(int(panel.state.heldKey), select ? 14 : 0);
+    QCOMPARE(int(panel.engine.heldKey()), select ? 14 : 0);
     QCOMPARE(panel.timer2.interval(), 500);
     QCOMPARE(panel.timer4.interval(), 1000);
     QCOMPARE(panel.timer1.interval(), digitalZoom ? 5 : repeatMs);
-    QCOMPARE(int(panel.state.arrowMode), digitalZoom ? 3 : 0);
+    QCOMPARE(int(panel.engine.arrowMode()), digitalZoom ? 3 : 0);
     QVERIFY(panel.displays.txd.empty());
     QVERIFY(panel.displays.rxd.empty());
     panel.at(10'000);
@@ -363,7 +360,7 @@ void TestHoldEngine::arrowAfterStartUpRepeatsEvery200msWithTimeoutsUntouched()
     QCOMPARE(panel.timer1.interval(), 200);
     panel.release("Command5");
     QCOMPARE(panel.timer1.interval(), 200);
-    QCOMPARE(int(panel.state.arrowMode), 0);
+    QCOMPARE(int(panel.engine.arrowMode()), 0);
 }
 
 void TestHoldEngine::arrowAfterMenuOnRepeatsEvery200msWithTimeouts150And190_data()
@@ -383,7 +380,7 @@ void TestHoldEngine::arrowAfterMenuOnRepeatsEvery200msWithTimeouts150And190()
     panel.release("Command6");
     panel.at(1000);
     panel.click(setUp.toStdString());
-    QCOMPARE(int(panel.state.arrowMode), 1);
+    QCOMPARE(int(panel.engine.arrowMode()), 1);
     QCOMPARE(panel.timer1.interval(), 200);
     QVERIFY(!panel.timer1.enabled());
 
@@ -400,7 +397,7 @@ void TestHoldEngine::arrowAfterMenuOnRepeatsEvery200msWithTimeouts150And190()
     panel.release("Command7");
     QCOMPARE(panel.timer2.interval(), 500);
     QCOMPARE(panel.timer4.interval(), 1000);
-    QCOMPARE(int(panel.state.arrowMode), 1);
+    QCOMPARE(int(panel.engine.arrowMode()), 1);
     QCOMPARE(panel.timer1.interval(), 200);
 }
 
@@ -419,7 +416,7 @@ void TestHoldEngine::arrowAfterDigitalZoomReleaseRepeatsEvery5ms()
     panel.at(10);
     panel.release(digitalZoom.toStdString());
     QCOMPARE(panel.timer1.interval(), 5);
-    QCOMPARE(int(panel.state.arrowMode), 3);
+    QCOMPARE(int(panel.engine.arrowMode()), 3);
 
     panel.at(2000);
     panel.press("Command9");
@@ -432,7 +429,7 @@ void TestHoldEngine::arrowAfterDigitalZoomReleaseRepeatsEvery5ms()
     QCOMPARE(panel.timer2.interval(), 500);
     QCOMPARE(panel.timer4.interval(), 1000);
     QCOMPARE(panel.timer1.interval(), 5);
-    QCOMPARE(int(panel.state.arrowMode), 3);
+    QCOMPARE(int(panel.engine.arrowMode()), 3);
 }
 
 void TestHoldEngine::arrowModeThreeOutlivesHoldsOfOtherButtonsUntilMenuOn()
@@ -444,7 +441,7 @@ void TestHoldEngine::arrowModeThreeOutlivesHoldsOfOtherButtonsUntilMenuOn()
     panel.press("Command1");  // VOL +: repeat 250
     panel.at(1100);
     panel.release("Command1");
-    QCOMPARE(int(panel.state.arrowMode), 3);
+    QCOMPARE(int(panel.engine.arrowMode()), 3);
 
     panel.at(3000);
     panel.press("Command8");
@@ -456,7 +453,7 @@ void TestHoldEngine::arrowModeThreeOutlivesHoldsOfOtherButtonsUntilMenuOn()
 
     panel.at(5000);
     panel.click("Command23");
-    QCOMPARE(int(panel.state.arrowMode), 1);
+    QCOMPARE(int(panel.engine.arrowMode()), 1);
     panel.at(7000);
     panel.press("Command8");
     QCOMPARE(panel.timer2.interval(), 150);
@@ -500,7 +497,7 @@ void TestHoldEngine::selectReleaseStoresFourteenAndNeverSendsC3e()
     panel.press("Command6");
     panel.at(1200);
     panel.release("Command6");
-    QCOMPARE(int(panel.state.heldKey), 14);
+    QCOMPARE(int(panel.engine.heldKey()), 14);
     QVERIFY(!panel.timer1.enabled());
     QCOMPARE(panel.sendTimes(), (QList<qint64>{0, 500, 1000}));
     panel.at(20'000);
@@ -589,9 +586,6 @@ void TestHoldEngine::releaseWithNothingHeldStillBlanksAndRestores()
     panel.click("Command44");  // CR0 at 0
     panel.comm.receive("0");
     panel.displays.setStatus(" Power ON");
-    // Time-outs left short, so that restoring them shows.
-    panel.timer2.setInterval(150);
-    panel.timer4.setInterval(190);
     panel.at(100);
     panel.release(control.toStdString());
 
@@ -599,16 +593,16 @@ void TestHoldEngine::releaseWithNothingHeldStillBlanksAndRestores()
     QVERIFY(panel.displays.txd.empty());
     QVERIFY(panel.displays.rxd.empty());
     QCOMPARE(qb(panel.displays.status), QByteArray(" Power ON"));
-    QVERIFY(panel.state.rxBuffer.empty());
+    QVERIFY(panel.monitor.rxBuffer().empty());
     QCOMPARE(panel.timer2.interval(), 500);
     QCOMPARE(panel.timer4.interval(), 1000);
     QVERIFY(!panel.timer2.enabled());
     QVERIFY(panel.timer4.enabled());
     QVERIFY(!panel.timer1.enabled());
-    QCOMPARE(int(panel.state.heldKey), heldKeyAfter);
+    QCOMPARE(int(panel.engine.heldKey()), heldKeyAfter);
     QCOMPARE(panel.timer1.interval(), repeatAfter);
-    QCOMPARE(int(panel.state.arrowMode), arrowModeAfter);
-    QCOMPARE(qb(panel.state.lastCommand), QByteArray("CR0\r"));
+    QCOMPARE(int(panel.engine.arrowMode()), arrowModeAfter);
+    QCOMPARE(qb(panel.sender.lastCommand()), QByteArray("CR0\r"));
 
     panel.at(1099);
     QCOMPARE(qb(panel.displays.status), QByteArray(" Power ON"));
@@ -624,17 +618,17 @@ void TestHoldEngine::unansweredLastRepetitionGetsNoTimeoutMark()
     panel.press("Command1");
     panel.at(300);  // the repetition at 250 is still unanswered
     panel.release("Command1");
-    QCOMPARE(int(panel.state.awaitingReply), 1);
+    QCOMPARE(int(panel.monitor.awaitingReply()), 1);
     panel.at(5000);
     QCOMPARE(panel.texts(Target::Rxd, 300, 5000), (QList<QByteArray>{"", ""}));
-    QCOMPARE(int(panel.state.awaitingReply), 1);
+    QCOMPARE(int(panel.monitor.awaitingReply()), 1);
 
     // The flag returns to 0 at the reply time-out that follows the next send.
     panel.click("Command17");
     panel.at(5499);
-    QCOMPARE(int(panel.state.awaitingReply), 1);
+    QCOMPARE(int(panel.monitor.awaitingReply()), 1);
     panel.at(5500);
-    QCOMPARE(int(panel.state.awaitingReply), 0);
+    QCOMPARE(int(panel.monitor.awaitingReply()), 0);
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" X X X X"));
 }
 
@@ -650,7 +644,7 @@ void TestHoldEngine::answeredRepetitionsGetNoTimeoutMark()
     panel.at(999);
     panel.release("Command50");
     QCOMPARE(panel.texts(Target::Rxd, 0, 999).indexOf(" X X X X"), qsizetype(-1));
-    QCOMPARE(int(panel.state.awaitingReply), 0);
+    QCOMPARE(int(panel.monitor.awaitingReply()), 0);
 }
 
 void TestHoldEngine::replyAfterReleaseStartsFromEmptyBuffer()
@@ -659,15 +653,15 @@ void TestHoldEngine::replyAfterReleaseStartsFromEmptyBuffer()
     panel.press("Command1");
     panel.at(100);
     panel.comm.receive("0");
-    QCOMPARE(qb(panel.state.rxBuffer), QByteArray("0"));
+    QCOMPARE(qb(panel.monitor.rxBuffer()), QByteArray("0"));
     panel.at(150);
     panel.release("Command1");
-    QVERIFY(panel.state.rxBuffer.empty());
+    QVERIFY(panel.monitor.rxBuffer().empty());
     panel.at(300);
     panel.comm.receive("00\r");
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" 0 0 CR "));
-    QCOMPARE(qb(panel.state.rxBuffer), QByteArray("00\r"));
-    QCOMPARE(int(panel.state.awaitingReply), 0);
+    QCOMPARE(qb(panel.monitor.rxBuffer()), QByteArray("00\r"));
+    QCOMPARE(int(panel.monitor.awaitingReply()), 0);
     panel.at(1149);
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" 0 0 CR "));
     panel.at(1150);
@@ -710,24 +704,13 @@ void TestHoldEngine::clicksRepliesAndTimeoutsDoNotStopRepetition()
     panel.comm.receive("\x06\r");
     panel.at(130);
     panel.click("Command44");
-    QCOMPARE(qb(panel.state.lastCommand), QByteArray("CR0\r"));
+    QCOMPARE(qb(panel.sender.lastCommand()), QByteArray("CR0\r"));
     panel.at(760);
     QCOMPARE(panel.frames(),
              (QList<QByteArray>{"C09\r", "C00\r", "CR0\r", "C09\r", "C09\r", "C09\r"}));
     QCOMPARE(panel.sendTimes(), (QList<qint64>{0, 100, 130, 250, 500, 750}));
-    QCOMPARE(qb(panel.state.lastCommand), QByteArray("C09\r"));
-    QCOMPARE(int(panel.state.heldKey), 1);
-}
-
-void TestHoldEngine::tickWithNothingHeldSendsNothing()
-{
-    Panel panel;
-    panel.timer1.setEnabled(true);  // running with nothing held
-    panel.at(1000);
-    QVERIFY(panel.sent.empty());
-    QVERIFY(panel.timer1.enabled());  // and left alone
-    panel.engine.Timer1_Timer();
-    QVERIFY(panel.sent.empty());
+    QCOMPARE(qb(panel.sender.lastCommand()), QByteArray("C09\r"));
+    QCOMPARE(int(panel.engine.heldKey()), 1);
 }
 
 void TestHoldEngine::randomSessionsSendOnlyWellFormedFramesAndOnlyWhileHeld()
@@ -768,7 +751,7 @@ void TestHoldEngine::randomSessionsSendOnlyWellFormedFramesAndOnlyWhileHeld()
             else if ((step == Step::Press || step == Step::Click) && frame != expected)
                 failure = "sent " + frame + " instead of " + expected;
             if (step == Step::Advance)
-                tickTimes.push_back(panel.clock.now());
+                tickTimes.push_back(panel.clock.nowMs());
         };
 
         for (int action = 0; action < 150 && failure.empty(); ++action) {
@@ -802,21 +785,21 @@ void TestHoldEngine::randomSessionsSendOnlyWellFormedFramesAndOnlyWhileHeld()
                 step = Step::Press;
                 down = &kHoldButtons[pick(kHoldButtons.size())];
                 expected = prefix + kHoldCommands.at(std::string(down->control)) + "\r";
-                panel.engine.press(*down);
+                panel.core.press(*down);
                 if (panel.sent.size() != before + 1)
                     failure = "a press sent " + std::to_string(panel.sent.size() - before);
             } else if (down && chance(8)) {
                 step = Step::Press;  // a second mouse button on the held button
                 expected = prefix + kHoldCommands.at(std::string(down->control)) + "\r";
-                panel.engine.press(*down);
+                panel.core.press(*down);
                 if (panel.sent.size() != before + 1)
                     failure = "a second press sent " + std::to_string(panel.sent.size() - before);
             } else if (chance(down ? 40 : 10)) {
                 step = Step::Release;
                 const HoldButton &button = down ? *down : kHoldButtons[pick(kHoldButtons.size())];
-                panel.engine.release(button);
+                panel.core.release(button);
                 down = nullptr;
-                const int heldKey = panel.state.heldKey;
+                const int heldKey = panel.engine.heldKey();
                 if (heldKey != (button.control == "Command6" ? 14 : 0))
                     failure = "heldKey " + std::to_string(heldKey) + " after a release";
                 if (panel.timer2.interval() != 500 || panel.timer4.interval() != 1000)
@@ -827,7 +810,7 @@ void TestHoldEngine::randomSessionsSendOnlyWellFormedFramesAndOnlyWhileHeld()
                 step = Step::Click;
                 const OneShotButton &button = kOneShotButtons[pick(kOneShotButtons.size())];
                 expected = prefix + std::string(button.code) + "\r";
-                panel.sender.click(button);
+                panel.core.click(button);
                 if (panel.sent.size() != before + 1)
                     failure = "a click sent " + std::to_string(panel.sent.size() - before);
             } else if (chance(70)) {
@@ -835,7 +818,7 @@ void TestHoldEngine::randomSessionsSendOnlyWellFormedFramesAndOnlyWhileHeld()
                 const AddressOption &option = kAddressOptions[pick(kAddressOptions.size())];
                 prefix = std::string(option.idPrefix);
                 QVERIFY(prefix == prefixes[std::size_t(&option - kAddressOptions.data())]);
-                panel.sender.selectAddress(option);
+                panel.core.selectAddress(option);
             } else {
                 step = Step::Receive;
                 panel.comm.receive(chance(50) ? "00\r" : "\x06");

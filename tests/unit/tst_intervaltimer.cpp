@@ -15,7 +15,7 @@ using Times = std::vector<std::int64_t>;
 struct TickingTimer {
     TickingTimer(VirtualClock &clock, int intervalMs) : timer(clock, intervalMs)
     {
-        timer.setOnTick([this, &clock] { ticks.push_back(clock.now()); });
+        timer.setOnTick([this, &clock] { ticks.push_back(clock.nowMs()); });
     }
     IntervalTimer timer;
     Times ticks;
@@ -116,7 +116,7 @@ void TestIntervalTimer::ticksEveryIntervalWhileEnabled()
     QCOMPARE(int(t.ticks.size()), expectedTicks);
     for (std::size_t i = 0; i < t.ticks.size(); ++i)
         QCOMPARE(t.ticks[i], std::int64_t(interval) * std::int64_t(i + 1));
-    QCOMPARE(clock.now(), std::int64_t(elapsed));
+    QCOMPARE(clock.nowMs(), std::int64_t(elapsed));
 }
 
 void TestIntervalTimer::smallStepsFireTheSameTicksAsOneLargeStep()
@@ -265,9 +265,9 @@ void TestIntervalTimer::ticksOfSeveralTimersFireInTimeOrder()
     IntervalTimer a(clock, 30);
     IntervalTimer b(clock, 70);
     IntervalTimer c(clock, 45);
-    a.setOnTick([&] { fired.emplace_back(clock.now(), "a"); });
-    b.setOnTick([&] { fired.emplace_back(clock.now(), "b"); });
-    c.setOnTick([&] { fired.emplace_back(clock.now(), "c"); });
+    a.setOnTick([&] { fired.emplace_back(clock.nowMs(), "a"); });
+    b.setOnTick([&] { fired.emplace_back(clock.nowMs(), "b"); });
+    c.setOnTick([&] { fired.emplace_back(clock.nowMs(), "c"); });
     a.setEnabled(true);
     b.setEnabled(true);
     c.setEnabled(true);
@@ -280,7 +280,7 @@ void TestIntervalTimer::ticksOfSeveralTimersFireInTimeOrder()
         QCOMPARE(QString::fromStdString(fired[i].second),
                  QString::fromStdString(expected[i].second));
     }
-    QCOMPARE(clock.now(), std::int64_t(100));
+    QCOMPARE(clock.nowMs(), std::int64_t(100));
 }
 
 void TestIntervalTimer::tiesFireInTheOrderTheTimersWereStarted()
@@ -349,7 +349,7 @@ void TestIntervalTimer::tickThatDisablesItsOwnTimerFiresOnce()
     VirtualClock clock;
     TickingTimer t(clock, 500);
     t.timer.setOnTick([&] {
-        t.ticks.push_back(clock.now());
+        t.ticks.push_back(clock.nowMs());
         t.timer.setEnabled(false);
     });
     t.timer.setEnabled(true);
@@ -364,7 +364,7 @@ void TestIntervalTimer::tickThatGivesItsOwnTimerNewIntervalContinuesAtNewLength(
     VirtualClock clock;
     TickingTimer t(clock, 100);
     t.timer.setOnTick([&] {
-        t.ticks.push_back(clock.now());
+        t.ticks.push_back(clock.nowMs());
         t.timer.setInterval(40);
     });
     t.timer.setEnabled(true);
@@ -379,7 +379,7 @@ void TestIntervalTimer::tickWithoutHandlerIsHarmless()
     timer.setEnabled(true);
     clock.advance(100);
     QVERIFY(timer.enabled());
-    QCOMPARE(clock.now(), std::int64_t(100));
+    QCOMPARE(clock.nowMs(), std::int64_t(100));
 }
 
 void TestIntervalTimer::nextDueInReportsTimeToNextTick()

@@ -2,12 +2,12 @@
 #include <string>
 #include <string_view>
 
-#include "support/fakeserialcontrol.h"
-#include "core/panel/panelstate.h"
-#include "support/recordingdisplays.h"
-#include "support/recordingmessagebox.h"
 #include "core/panel/linesettings.h"
 #include "core/panel/portconfiguration.h"
+#include "support/corepanel.h"
+#include "support/fakeserialcontrol.h"
+#include "support/recordingdisplays.h"
+#include "support/recordingmessagebox.h"
 
 namespace {
 
@@ -30,25 +30,18 @@ QStringList toList(const std::vector<std::string> &lines)
 
 // The port steps of the panel with a serial control that every port opens on, unless told
 // otherwise.
-struct Panel {
-    PanelState state;
-    FakeSerialControl comm;
-    RecordingDisplays displays;
-    RecordingMessageBox messages;
-    PortConfiguration config{state, comm, displays, messages, kTitle};
-
-    Panel() { state.commSettings = "19200,N,8,1"; }
-
+struct Panel : CorePanel<RecordingDisplays> {
     // Start-up as the panel runs it: open COM1, then select "COM1".
     void startUp()
     {
-        QVERIFY(!config.openAtStartUp());
-        config.selectPort(1);
+        QVERIFY(!core.startUp());
+        core.selectPort(1);
     }
     // What the serial control was told from now on.
     void forget()
     {
         comm.log.clear();
+        comm.written.clear();
         displays.history.clear();
     }
 };
@@ -86,7 +79,7 @@ void TestPortConfiguration::startUpOpensPort1At19200()
     Panel panel;
     panel.comm.setCommPort(2);  // whatever it was before
     panel.forget();
-    QVERIFY(!panel.config.openAtStartUp());
+    QVERIFY(!panel.core.startUp());
     QCOMPARE(toList(panel.comm.log),
              (QStringList{"CommPort=1", "Settings=19200,N,8,1", "PortOpen=true"}));
     QCOMPARE(panel.comm.commPort(), 1);
@@ -114,10 +107,11 @@ void TestPortConfiguration::startUpSelectsCom1AndHidesTheSettingsFrame()
 void TestPortConfiguration::startUpFailureIsReturnedToTheCaller()
 {
     Panel panel;
-    panel.comm.failOpen(1, {8002, "Cannot open COM1 (/dev/ttyS0): no such device."});
-    const auto error = panel.config.openAtStartUp();
+    panel.comm.failOpen(
+        1, {SerialErrorCode::NoSuchDevice, "Cannot open COM1 (/dev/ttyS0): no such device."});
+    const auto error = panel.core.startUp();
     QVERIFY(error);
-    QCOMPARE(error->number, 8002);
+    QCOMPARE(error->number(), int(SerialErrorCode::NoSuchDevice));
     QCOMPARE(qb(error->description), QByteArray("Cannot open COM1 (/dev/ttyS0): no such device."));
     QVERIFY(!panel.comm.portOpen());
     // The caller shows it and ends the program; the port steps show nothing themselves.
@@ -141,12 +135,12 @@ void TestPortConfiguration::selectingPortWhileOpenClosesRenumbersAndReopens()
     Panel panel;
     panel.startUp();
     if (from == 2)
-        panel.config.selectPort(2);
+        panel.core.selectPort(2);
     panel.displays.setFrame8Visible(true);  // the "COM" button showed it
     panel.forget();
     const int opens = panel.comm.opens;
 
-    panel.config.selectPort(to);
+    panel.core.selectPort(to);
     QCOMPARE(
         toList(panel.comm.log),
         (QStringList{"PortOpen=false", QStringLiteral("CommPort=%1").arg(to), "PortOpen=true"}));
@@ -172,16 +166,16 @@ void TestPortConfiguration::failedPortSelectionWarnsAndLeavesPortClosedOnTheOthe
     Panel panel;
     panel.startUp();
     if (port == 1) {
-        panel.config.selectPort(2);  // open on COM2, so that COM1 is the change
+        panel.core.selectPort(2);  // open on COM2, so that COM1 is the change
     }
     const std::string description =
         "Cannot open COM" + std::to_string(port) + ": the port is in use by another program.";
-    panel.comm.failOpen(port, {8005, description});
+    panel.comm.failOpen(port, {SerialErrorCode::InUse, description});
     panel.displays.setFrame8Visible(true);
     panel.forget();
     const int failedOpens = panel.comm.failedOpens;
 
-    panel.config.selectPort(port);
+    panel.core.selectPort(port);
     QCOMPARE(panel.messages.shown.size(), std::size_t(1));
     const auto &box = panel.messages.shown[0];
     QVERIFY(box.icon == MessageBox::Icon::Warning);
@@ -196,7 +190,7 @@ void TestPortConfiguration::failedPortSelectionWarnsAndLeavesPortClosedOnTheOthe
     QCOMPARE(toList(panel.comm.log),
              (QStringList{"PortOpen=false", QStringLiteral("CommPort=%1").arg(port),
                           "PortOpen=true failed", QStringLiteral("CommPort=%1").arg(numberAfter)}));
-    QCOMPARE(qb(panel.state.commSettings), QByteArray("19200,N,8,1"));
+    QCOMPARE(qb(panel.ports.commSettings()), QByteArray("19200,N,8,1"));
 }
 
 void TestPortConfiguration::selectingPortWhileClosedOpensIt_data()
@@ -213,16 +207,16 @@ void TestPortConfiguration::selectingPortWhileClosedOpensIt()
     QFETCH(int, port);
     Panel panel;
     panel.startUp();
-    panel.comm.failOpen(2, {8005, "COM2 is busy"});
+    panel.comm.failOpen(2, {SerialErrorCode::NoSuchDevice, "COM2 is busy"});
     panel.displays.setFrame8Visible(true);
-    panel.config.selectPort(2);
+    panel.core.selectPort(2);
     QVERIFY(!panel.comm.portOpen());
     QCOMPARE(panel.comm.commPort(), 1);
     QVERIFY(panel.displays.frame8Visible);
     panel.comm.allowOpen(2);
     panel.forget();
 
-    panel.config.selectPort(port);
+    panel.core.selectPort(port);
     QCOMPARE(toList(panel.comm.log),
              (QStringList{QStringLiteral("CommPort=%1").arg(port), "PortOpen=true"}));
     QVERIFY(panel.comm.portOpen());
@@ -235,13 +229,13 @@ void TestPortConfiguration::selectingPortWhileClosedCanFailAgain()
 {
     Panel panel;
     panel.startUp();
-    panel.comm.failOpen(2, {8005, "COM2 is busy"});
-    panel.config.selectPort(2);
-    panel.comm.failOpen(1, {8002, "COM1 is gone"});
+    panel.comm.failOpen(2, {SerialErrorCode::NoSuchDevice, "COM2 is busy"});
+    panel.core.selectPort(2);
+    panel.comm.failOpen(1, {SerialErrorCode::NoSuchDevice, "COM1 is gone"});
     panel.displays.setFrame8Visible(true);
     panel.forget();
 
-    panel.config.selectPort(1);
+    panel.core.selectPort(1);
     QCOMPARE(toList(panel.comm.log),
              (QStringList{"CommPort=1", "PortOpen=true failed", "CommPort=2"}));
     QVERIFY(!panel.comm.portOpen());
@@ -261,7 +255,7 @@ void TestPortConfiguration::selectingPortAfterLostLineOpensIt()
     panel.comm.loseLine();
     QVERIFY(!panel.comm.portOpen());
     panel.displays.setFrame8Visible(true);
-    panel.config.selectPort(1);
+    panel.core.selectPort(1);
     QVERIFY(panel.comm.portOpen());
     QCOMPARE(panel.comm.commPort(), 1);
     QVERIFY(!panel.displays.frame8Visible);
@@ -286,8 +280,8 @@ void TestPortConfiguration::speedChangeWhileOpenAppliesWithoutReopening()
     const int opens = panel.comm.opens;
     const int closes = panel.comm.closes;
 
-    panel.config.selectSpeed(settings.toStdString());
-    QCOMPARE(qb(panel.state.commSettings), expected);
+    panel.core.selectSpeed(settings.toStdString());
+    QCOMPARE(qb(panel.ports.commSettings()), expected);
     QCOMPARE(qb(panel.comm.settings()), expected);
     QCOMPARE(toList(panel.comm.log), QStringList{"Settings=" + QString::fromLatin1(expected)});
     QCOMPARE(panel.comm.opens, opens);
@@ -302,8 +296,8 @@ void TestPortConfiguration::speedChangeWhileClosedOnlyStoresTheSettings()
 {
     Panel panel;
     panel.displays.setFrame8Visible(true);
-    panel.config.selectSpeed(PortConfiguration::kSettings9600);
-    QCOMPARE(qb(panel.state.commSettings), QByteArray("9600,N,8,1"));
+    panel.core.selectSpeed(PortConfiguration::kSettings9600);
+    QCOMPARE(qb(panel.ports.commSettings()), QByteArray("9600,N,8,1"));
     QCOMPARE(qb(panel.comm.settings()), QByteArray("9600,N,8,1"));
     QVERIFY(!panel.comm.portOpen());
     QCOMPARE(panel.comm.opens, 0);
@@ -314,11 +308,11 @@ void TestPortConfiguration::portSelectionKeepsTheSpeedInForce()
 {
     Panel panel;
     panel.startUp();
-    panel.config.selectSpeed(PortConfiguration::kSettings9600);
+    panel.core.selectSpeed(PortConfiguration::kSettings9600);
     panel.forget();
-    panel.config.selectPort(2);
+    panel.core.selectPort(2);
     QCOMPARE(qb(panel.comm.settings()), QByteArray("9600,N,8,1"));
-    QCOMPARE(qb(panel.state.commSettings), QByteArray("9600,N,8,1"));
+    QCOMPARE(qb(panel.ports.commSettings()), QByteArray("9600,N,8,1"));
     QVERIFY(!panel.comm.log.empty());
     for (const std::string &line : panel.comm.log)
         QVERIFY2(!line.starts_with("Settings="), line.c_str());
@@ -328,19 +322,19 @@ void TestPortConfiguration::portSelectionTouchesNothingElse()
 {
     Panel panel;
     panel.startUp();
-    panel.state.lastCommand = "CR0\r";
-    panel.state.rxBuffer = "00\r";
-    panel.state.awaitingReply = 1;
-    panel.state.idPrefix = "A003";
+    panel.selectPrefix("A003");
+    panel.core.sendCommand("CR0");
+    panel.comm.receive("00\r");
+    panel.core.sendCommand("CR0");  // awaiting a reply again, the first still received
     panel.forget();
-    panel.config.selectPort(2);
-    panel.config.selectPort(1);
+    panel.core.selectPort(2);
+    panel.core.selectPort(1);
     QVERIFY(panel.comm.written.empty());
-    QCOMPARE(qb(panel.state.lastCommand), QByteArray("CR0\r"));
-    QCOMPARE(qb(panel.state.rxBuffer), QByteArray("00\r"));
-    QCOMPARE(int(panel.state.awaitingReply), 1);
-    QCOMPARE(qb(panel.state.idPrefix), QByteArray("A003"));
-    QCOMPARE(qb(panel.state.commSettings), QByteArray("19200,N,8,1"));
+    QCOMPARE(qb(panel.sender.lastCommand()), QByteArray("A003CR0\r"));
+    QCOMPARE(qb(panel.monitor.rxBuffer()), QByteArray("00\r"));
+    QCOMPARE(int(panel.monitor.awaitingReply()), 1);
+    QCOMPARE(qb(panel.sender.idPrefix()), QByteArray("A003"));
+    QCOMPARE(qb(panel.ports.commSettings()), QByteArray("19200,N,8,1"));
     // Of the displays, only the settings frame is touched.
     for (const auto &change : panel.displays.history)
         QVERIFY(change.target == Target::Frame8);

@@ -4,19 +4,18 @@
 #include <string>
 #include <string_view>
 
-#include "support/corepanel.h"
-#include "support/fakeserialcontrol.h"
-#include "core/panel/intervaltimer.h"
-#include "support/virtualclock.h"
 #include "core/panel/commandsender.h"
+#include "core/panel/intervaltimer.h"
+#include "core/panel/trafficmonitor.h"
 #include "core/protocol/frame.h"
 #include "core/protocol/oneshotbuttons.h"
-#include "core/panel/panelstate.h"
+#include "core/protocol/rendering.h"
 #include "core/protocol/statusdecoder.h"
+#include "support/corepanel.h"
+#include "support/fakeserialcontrol.h"
 #include "support/recordingdisplays.h"
 #include "support/recordingmessagebox.h"
-#include "core/protocol/rendering.h"
-#include "core/panel/trafficmonitor.h"
+#include "support/virtualclock.h"
 
 namespace {
 
@@ -115,12 +114,12 @@ const OneShotButton &queryButton(std::string_view code)
 // The traffic path the decoding runs in: clicks go out through the send step, replies come
 // in through the receive event and are decoded into the status display.
 struct Panel : CorePanel<RecordingDisplays> {
-    Panel() { comm.setPortOpen(true); }
+    Panel() { comm.openPort(); }
     void select(std::string_view caption)
     {
         for (const AddressOption &option : kAddressOptions) {
             if (option.caption == caption)
-                sender.selectAddress(option);
+                core.selectAddress(option);
         }
     }
 };
@@ -204,7 +203,7 @@ void TestStatusDecoder::workedExamplesDecodeAsShown()
     QFETCH(QByteArray, rxd);
     QFETCH(QByteArray, status);
     Panel panel;
-    panel.sender.click(queryButton(str(query)));
+    panel.core.click(queryButton(str(query)));
     panel.clock.advance(50);
     panel.comm.receive(str(reply));
     QCOMPARE(qb(panel.displays.rxd), rxd);
@@ -310,13 +309,13 @@ void TestStatusDecoder::ffMatchesNothingAfterCr0ButIsStandByAfterCra()
 {
     Panel panel;
     panel.displays.setStatus(" Power ON");
-    panel.sender.click(oneShot("Command44"));  // "STATUS", CR0
+    panel.core.click(oneShot("Command44"));  // "STATUS", CR0
     panel.comm.receive("FF\r");
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" F F CR "));
     QCOMPARE(qb(panel.displays.status), QByteArray(" Power ON"));
 
     panel.clock.advance(1000);
-    panel.sender.click(oneShot("Command12"));  // "STATUS 2", CRA
+    panel.core.click(oneShot("Command12"));  // "STATUS 2", CRA
     panel.comm.receive("FF\r");
     QCOMPARE(qb(panel.displays.status), QByteArray(" Stand by"));
 }
@@ -337,7 +336,7 @@ void TestStatusDecoder::replySplitOverTwoReceiveEventsDecodesOnceComplete()
 {
     Panel panel;
     panel.displays.setStatus(" Input 3");
-    panel.sender.click(oneShot("Command44"));
+    panel.core.click(oneShot("Command44"));
     panel.clock.advance(20);
     panel.comm.receive("0");
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" 0 "));
@@ -374,8 +373,8 @@ void TestStatusDecoder::pjSelectChangedBeforeReplyLeavesStatusAlone()
     Panel panel;
     panel.displays.setStatus(" Stand by");
     panel.select("003");
-    panel.sender.click(oneShot("Command44"));
-    QCOMPARE(qb(panel.state.lastCommand), QByteArray("A003CR0\r"));
+    panel.core.click(oneShot("Command44"));
+    QCOMPARE(qb(panel.sender.lastCommand()), QByteArray("A003CR0\r"));
     panel.select("SINGLE");
     panel.clock.advance(40);
     panel.comm.receive("00\r");
@@ -388,7 +387,7 @@ void TestStatusDecoder::pjSelectChangedBackBeforeReplyDecodesAgain()
     // The query's frame is built afresh from the prefix in force when the reply comes.
     Panel panel;
     panel.select("003");
-    panel.sender.click(oneShot("Command44"));
+    panel.core.click(oneShot("Command44"));
     panel.select("ALL");
     panel.select("003");
     panel.comm.receive("00\r");
@@ -410,7 +409,7 @@ void TestStatusDecoder::operationCommandLeavesStatusAlone()
     QFETCH(QString, control);
     Panel panel;
     panel.displays.setStatus(" Input 1");
-    panel.sender.click(oneShot(control.toStdString()));
+    panel.core.click(oneShot(control.toStdString()));
     for (const char *reply : {"00\r", "2\r", "FF\r", "12345\r"}) {
         panel.comm.receive(reply);
         QCOMPARE(qb(panel.displays.status), QByteArray(" Input 1"));
@@ -421,15 +420,15 @@ void TestStatusDecoder::operationCommandLeavesStatusAlone()
 void TestStatusDecoder::twoQueriesWithinTimeoutTakeKeyFromFirstReply()
 {
     Panel panel;
-    panel.sender.click(oneShot("Command44"));  // CR0
+    panel.core.click(oneShot("Command44"));  // CR0
     panel.clock.advance(30);
     panel.comm.receive("00\r");
     QCOMPARE(qb(panel.displays.status), QByteArray(" Power ON"));
     panel.clock.advance(70);
-    panel.sender.click(oneShot("Command47"));  // CR4
+    panel.core.click(oneShot("Command47"));  // CR4
     panel.clock.advance(30);
     panel.comm.receive("11\r");
-    QCOMPARE(qb(panel.state.lastCommand), QByteArray("CR4\r"));
+    QCOMPARE(qb(panel.sender.lastCommand()), QByteArray("CR4\r"));
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" 0 0 CR 1 1 CR "));
     // " 0 0" is the first reply's key, read as the second query's.
     QCOMPARE(qb(panel.displays.status), QByteArray(" Top/Bottom , Left/Right reversal"));
@@ -551,8 +550,8 @@ void TestStatusDecoder::everyQueryDecodesUnderEveryPrefix()
     QFETCH(QByteArray, reply);
     QFETCH(QByteArray, text);
     Panel panel;
-    panel.state.idPrefix = str(prefix);
-    panel.sender.click(queryButton(str(query)));
+    panel.selectPrefix(str(prefix));
+    panel.core.click(queryButton(str(query)));
     panel.comm.receive(str(reply));
     QCOMPARE(qb(panel.displays.status), text);
 }
@@ -592,7 +591,7 @@ void TestStatusDecoder::framesThatAreNoStatusQueryAreNotDecoded()
 void TestStatusDecoder::unmatchedReplyLeavesStatusAndTouchesNothingElse()
 {
     Panel panel;
-    panel.sender.click(oneShot("Command55"));  // "L-MODE", CR7
+    panel.core.click(oneShot("Command55"));  // "L-MODE", CR7
     panel.comm.receive("03\r");
     QCOMPARE(qb(panel.displays.status), QByteArray(" No1,2 ON  : 2 Lamp mode"));
     panel.clock.advance(600);
@@ -608,11 +607,11 @@ void TestStatusDecoder::unmatchedReplyLeavesStatusAndTouchesNothingElse()
 void TestStatusDecoder::lateRestOfReplyIsDecodedOnItsOwn()
 {
     Panel panel;
-    panel.sender.click(oneShot("Command44"));  // CR0
+    panel.core.click(oneShot("Command44"));  // CR0
     panel.clock.advance(100);
     panel.comm.receive("0");
     panel.clock.advance(400);  // the reply time-out empties the buffer
-    QVERIFY(panel.state.rxBuffer.empty());
+    QVERIFY(panel.monitor.rxBuffer().empty());
     panel.displays.setStatus(" Count down");
     panel.clock.advance(100);
     panel.comm.receive("0\r");
@@ -623,7 +622,7 @@ void TestStatusDecoder::lateRestOfReplyIsDecodedOnItsOwn()
 void TestStatusDecoder::slicingShowsPartialReplyAndIsOverwrittenAsMoreArrives()
 {
     Panel panel;
-    panel.sender.click(oneShot("Command46"));  // CR3
+    panel.core.click(oneShot("Command46"));  // CR3
     panel.comm.receive("12");
     QCOMPARE(qb(panel.displays.status), QByteArray(" 1 2  Hour Use"));
     panel.comm.receive("34\r");

@@ -3,16 +3,15 @@
 #include <string_view>
 #include <vector>
 
+#include "core/panel/commandsender.h"
+#include "core/panel/intervaltimer.h"
+#include "core/panel/trafficmonitor.h"
+#include "core/protocol/oneshotbuttons.h"
 #include "support/corepanel.h"
 #include "support/fakeserialcontrol.h"
-#include "core/panel/intervaltimer.h"
-#include "support/virtualclock.h"
-#include "core/panel/commandsender.h"
-#include "core/protocol/oneshotbuttons.h"
-#include "core/panel/panelstate.h"
 #include "support/recordingdisplays.h"
 #include "support/recordingmessagebox.h"
-#include "core/panel/trafficmonitor.h"
+#include "support/virtualclock.h"
 
 namespace {
 
@@ -41,11 +40,10 @@ const OneShotButton &oneShot(std::string_view control)
 struct Panel : CorePanel<RecordingDisplays> {
     explicit Panel(bool open = true)
     {
-        state.commSettings = "19200,N,8,1";
         if (open)
-            comm.setPortOpen(true);
+            comm.openPort();
     }
-    void click(std::string_view control) { sender.click(oneShot(control)); }
+    void click(std::string_view control) { core.click(oneShot(control)); }
     void at(std::int64_t time) { clock.advanceTo(time); }
 };
 
@@ -78,10 +76,6 @@ private Q_SLOTS:
     void unaskedTextIsShownAndKeptUntil500msAfterTheNextSend();
     void sendLeavesEarlierReplyShownUntilTheTimeoutMark();
     void sendLeavesEarlierReplyShownUntilTheNextReceive();
-    void nonReceiveEventsAreIgnored_data();
-    void nonReceiveEventsAreIgnored();
-    void everyModeButSendIsReceiveMode_data();
-    void everyModeButSendIsReceiveMode();
     void sendToClosedPortWritesNothingButShowsFrameAndPortChoice();
     void sendToClosedPortRestartsTheFiveSecondsOfThePortChoice();
     void sendToLostLineBringsUpThePortChoice();
@@ -101,13 +95,13 @@ void TestTrafficMonitor::sendingC00WritesExactlyItsFourBytesAndShowsThem()
     // The RXD and status displays and the receive buffer are not touched by a send.
     QCOMPARE(textsOf(panel.displays, Target::Rxd, 0), QList<QByteArray>());
     QCOMPARE(textsOf(panel.displays, Target::Status, 0), QList<QByteArray>());
-    QVERIFY(panel.state.rxBuffer.empty());
+    QVERIFY(panel.monitor.rxBuffer().empty());
 }
 
 void TestTrafficMonitor::sendWritesTheWholeFrameUnchangedInOneWrite()
 {
     Panel panel;
-    panel.state.idPrefix = "A003";
+    panel.selectPrefix("A003");
     panel.click("Command44");
     QCOMPARE(panel.comm.written.size(), std::size_t(1));
     QCOMPARE(hex(panel.comm.written[0]), QByteArray("41 30 30 33 43 52 30 0D"));
@@ -122,10 +116,10 @@ void TestTrafficMonitor::sendStartsBothTimeoutsAndAwaitsReply()
     panel.click("Command44");
     QVERIFY(panel.timer2.enabled());
     QVERIFY(panel.timer4.enabled());
-    QCOMPARE(int(panel.state.awaitingReply), 1);
+    QCOMPARE(int(panel.monitor.awaitingReply()), 1);
     // A send while already awaiting stays awaiting.
     panel.click("Command45");
-    QCOMPARE(int(panel.state.awaitingReply), 1);
+    QCOMPARE(int(panel.monitor.awaitingReply()), 1);
     QCOMPARE(panel.comm.written.size(), std::size_t(2));
 }
 
@@ -138,19 +132,19 @@ void TestTrafficMonitor::answeredQueryFollowsTheExchangeTimeline()
 
     panel.at(50);
     panel.comm.receive("00\r");
-    QCOMPARE(qb(panel.state.rxBuffer), QByteArray("00\r"));
-    QCOMPARE(int(panel.state.awaitingReply), 0);
+    QCOMPARE(qb(panel.monitor.rxBuffer()), QByteArray("00\r"));
+    QCOMPARE(int(panel.monitor.awaitingReply()), 0);
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" 0 0 CR "));
     QCOMPARE(qb(panel.displays.status), QByteArray(" Power ON"));
 
     panel.at(499);
-    QCOMPARE(qb(panel.state.rxBuffer), QByteArray("00\r"));
+    QCOMPARE(qb(panel.monitor.rxBuffer()), QByteArray("00\r"));
     QVERIFY(panel.timer2.enabled());
     panel.at(500);
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" 0 0 CR "));
-    QVERIFY(panel.state.rxBuffer.empty());
+    QVERIFY(panel.monitor.rxBuffer().empty());
     QVERIFY(!panel.timer2.enabled());
-    QCOMPARE(int(panel.state.awaitingReply), 0);
+    QCOMPARE(int(panel.monitor.awaitingReply()), 0);
 
     panel.at(999);
     QCOMPARE(qb(panel.displays.txd), QByteArray(" C R 0 CR "));
@@ -176,7 +170,7 @@ void TestTrafficMonitor::shouldShowTimeoutMarkWhenNoReplyIn500ms()
     QVERIFY(panel.displays.changesOf(Target::Rxd).empty());
     panel.at(500);
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" X X X X"));
-    QCOMPARE(int(panel.state.awaitingReply), 0);
+    QCOMPARE(int(panel.monitor.awaitingReply()), 0);
     QVERIFY(panel.displays.status.empty());
     panel.at(999);
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" X X X X"));
@@ -194,14 +188,14 @@ void TestTrafficMonitor::lateReplyAt600msIsShownAloneAfterTheTimeoutMark()
     panel.at(600);
     panel.comm.receive("00\r");
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" 0 0 CR "));
-    QCOMPARE(qb(panel.state.rxBuffer), QByteArray("00\r"));
-    QCOMPARE(int(panel.state.awaitingReply), 0);
+    QCOMPARE(qb(panel.monitor.rxBuffer()), QByteArray("00\r"));
+    QCOMPARE(int(panel.monitor.awaitingReply()), 0);
     panel.at(1000);
     QCOMPARE(qb(panel.displays.txd), QByteArray());
     QCOMPARE(qb(panel.displays.rxd), QByteArray());
     QCOMPARE(qb(panel.displays.status), QByteArray());
     // No reply time-out runs any more, so the late reply stays buffered.
-    QCOMPARE(qb(panel.state.rxBuffer), QByteArray("00\r"));
+    QCOMPARE(qb(panel.monitor.rxBuffer()), QByteArray("00\r"));
 }
 
 void TestTrafficMonitor::twoFramesSent100msApartKeepBothRepliesUntilTheReplyTimeout()
@@ -213,14 +207,14 @@ void TestTrafficMonitor::twoFramesSent100msApartKeepBothRepliesUntilTheReplyTime
     panel.click("Command45");  // CR1
     panel.comm.receive("2\r");
     QCOMPARE(panel.comm.written.size(), std::size_t(2));
-    QCOMPARE(qb(panel.state.rxBuffer), QByteArray("00\r2\r"));
+    QCOMPARE(qb(panel.monitor.rxBuffer()), QByteArray("00\r2\r"));
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" 0 0 CR 2 CR "));
     QCOMPARE(qb(panel.displays.txd), QByteArray(" C R 1 CR "));
     // The second frame enabled the running reply time-out, which runs on to 500.
     panel.at(499);
-    QCOMPARE(qb(panel.state.rxBuffer), QByteArray("00\r2\r"));
+    QCOMPARE(qb(panel.monitor.rxBuffer()), QByteArray("00\r2\r"));
     panel.at(500);
-    QVERIFY(panel.state.rxBuffer.empty());
+    QVERIFY(panel.monitor.rxBuffer().empty());
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" 0 0 CR 2 CR "));
     // Likewise the display time-out: 1000 ms after the first send.
     panel.at(999);
@@ -236,13 +230,12 @@ void TestTrafficMonitor::replySplitOverTwoReceiveEventsIsShownAsItGrows()
     panel.at(10);
     panel.comm.receive("0");
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" 0 "));
-    QCOMPARE(int(panel.state.awaitingReply), 0);
+    QCOMPARE(int(panel.monitor.awaitingReply()), 0);
     panel.at(12);
     panel.comm.receive("0\r");
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" 0 0 CR "));
-    QCOMPARE(qb(panel.state.rxBuffer), QByteArray("00\r"));
+    QCOMPARE(qb(panel.monitor.rxBuffer()), QByteArray("00\r"));
     QCOMPARE(textsOf(panel.displays, Target::Rxd, 0), (QList<QByteArray>{" 0 ", " 0 0 CR "}));
-    QVERIFY(panel.comm.waiting().empty());
 }
 
 void TestTrafficMonitor::ackReplyIsShownAsAmpersand()
@@ -260,22 +253,22 @@ void TestTrafficMonitor::unaskedTextIsShownAndKeptUntil500msAfterTheNextSend()
     Panel panel;
     panel.comm.receive("HELLO\r");
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" H E L L O CR "));
-    QCOMPARE(int(panel.state.awaitingReply), 0);
+    QCOMPARE(int(panel.monitor.awaitingReply()), 0);
     panel.at(60'000);  // no time-out runs while nothing is sent
-    QCOMPARE(qb(panel.state.rxBuffer), QByteArray("HELLO\r"));
+    QCOMPARE(qb(panel.monitor.rxBuffer()), QByteArray("HELLO\r"));
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" H E L L O CR "));
 
     panel.click("Command44");  // CR0 at 60 000: sending does not empty the buffer
-    QCOMPARE(qb(panel.state.rxBuffer), QByteArray("HELLO\r"));
+    QCOMPARE(qb(panel.monitor.rxBuffer()), QByteArray("HELLO\r"));
     panel.at(60'040);
     panel.comm.receive("00\r");
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" H E L L O CR 0 0 CR "));
     // The key comes from the unasked text, which matches nothing.
     QVERIFY(panel.displays.status.empty());
     panel.at(60'499);
-    QCOMPARE(qb(panel.state.rxBuffer), QByteArray("HELLO\r00\r"));
+    QCOMPARE(qb(panel.monitor.rxBuffer()), QByteArray("HELLO\r00\r"));
     panel.at(60'500);
-    QVERIFY(panel.state.rxBuffer.empty());
+    QVERIFY(panel.monitor.rxBuffer().empty());
 }
 
 void TestTrafficMonitor::sendLeavesEarlierReplyShownUntilTheTimeoutMark()
@@ -311,67 +304,6 @@ void TestTrafficMonitor::sendLeavesEarlierReplyShownUntilTheNextReceive()
     QCOMPARE(qb(panel.displays.status), QByteArray(" Stand by"));
 }
 
-void TestTrafficMonitor::nonReceiveEventsAreIgnored_data()
-{
-    QTest::addColumn<int>("event");
-    QTest::newRow("send event (1)") << 1;
-    QTest::newRow("CTS change (3)") << 3;
-    QTest::newRow("DSR change (4)") << 4;
-    QTest::newRow("carrier change (5)") << 5;
-    QTest::newRow("ring (6)") << 6;
-    QTest::newRow("end of file (7)") << 7;
-    QTest::newRow("framing error (1004)") << 1004;
-    QTest::newRow("overrun (1006)") << 1006;
-    QTest::newRow("parity error (1009)") << 1009;
-    QTest::newRow("port lost") << SerialControl::kEventPortLost;
-    QTest::newRow("no event (0)") << 0;
-}
-
-void TestTrafficMonitor::nonReceiveEventsAreIgnored()
-{
-    QFETCH(int, event);
-    Panel panel;
-    panel.click("Command44");
-    panel.comm.receive("0");
-    const std::size_t changes = panel.displays.history.size();
-    panel.click("Command45");  // awaiting a reply again
-    // Bytes wait, but the event raised is not the receive event: nothing is read or shown.
-    panel.comm.queue("0");
-    panel.comm.raise(event);
-    QCOMPARE(panel.displays.history.size(), changes + 1);  // the second send's TXD only
-    QCOMPARE(qb(panel.state.rxBuffer), QByteArray("0"));
-    QCOMPARE(int(panel.state.awaitingReply), 1);
-    QCOMPARE(qb(panel.comm.waiting()), QByteArray("0"));
-    // The next receive event reads everything waiting as usual.
-    panel.comm.receive("\r");
-    QCOMPARE(qb(panel.displays.rxd), QByteArray(" 0 0 CR "));
-    QCOMPARE(int(panel.state.awaitingReply), 0);
-}
-
-void TestTrafficMonitor::everyModeButSendIsReceiveMode_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::newRow("0") << 0;
-    QTest::newRow("2") << 2;
-    QTest::newRow("3") << 3;
-    QTest::newRow("255") << 255;
-}
-
-void TestTrafficMonitor::everyModeButSendIsReceiveMode()
-{
-    QFETCH(int, mode);
-    Panel panel;
-    panel.state.lastCommand = "CR1\r";
-    panel.monitor.Hyouji("3\r", (unsigned char)mode);
-    QVERIFY(panel.comm.written.empty());
-    QCOMPARE(qb(panel.displays.rxd), QByteArray(" 3 CR "));
-    QCOMPARE(qb(panel.displays.status), QByteArray(" Input 3"));
-    QVERIFY(panel.displays.txd.empty());
-    QVERIFY(!panel.timer2.enabled());
-    QVERIFY(!panel.timer4.enabled());
-    QCOMPARE(int(panel.state.awaitingReply), 0);
-}
-
 void TestTrafficMonitor::sendToClosedPortWritesNothingButShowsFrameAndPortChoice()
 {
     Panel panel(false);
@@ -379,8 +311,8 @@ void TestTrafficMonitor::sendToClosedPortWritesNothingButShowsFrameAndPortChoice
     panel.click("Command17");
     QVERIFY(panel.comm.written.empty());
     QCOMPARE(qb(panel.displays.txd), QByteArray(" C 0 0 CR "));
-    QCOMPARE(qb(panel.state.lastCommand), QByteArray("C00\r"));
-    QCOMPARE(int(panel.state.awaitingReply), 1);
+    QCOMPARE(qb(panel.sender.lastCommand()), QByteArray("C00\r"));
+    QCOMPARE(int(panel.monitor.awaitingReply()), 1);
     QVERIFY(panel.timer2.enabled());
     QVERIFY(panel.timer4.enabled());
     QVERIFY(panel.displays.frame8Visible);
@@ -401,7 +333,7 @@ void TestTrafficMonitor::sendToClosedPortWritesNothingButShowsFrameAndPortChoice
 void TestTrafficMonitor::sendToClosedPortRestartsTheFiveSecondsOfThePortChoice()
 {
     Panel panel(false);
-    panel.monitor.showPortSettings();  // the "COM" button at 0
+    panel.core.showPortSettings();  // the "COM" button at 0
     panel.at(3000);
     panel.click("Command18");
     QVERIFY(panel.comm.written.empty());
@@ -433,7 +365,7 @@ void TestTrafficMonitor::sendToOpenPortLeavesThePortChoiceAlone()
 {
     Panel panel;
     for (const OneShotButton &button : kOneShotButtons)
-        panel.sender.click(button);
+        panel.core.click(button);
     QCOMPARE(panel.comm.written.size(), kOneShotButtons.size());
     QVERIFY(panel.displays.changesOf(Target::Frame8).empty());
     QVERIFY(!panel.timer3.enabled());
@@ -443,7 +375,7 @@ void TestTrafficMonitor::portChoiceHidesFiveSecondsAfterItIsShown()
 {
     Panel panel;
     panel.at(100);
-    panel.monitor.showPortSettings();
+    panel.core.showPortSettings();
     QVERIFY(panel.displays.frame8Visible);
     panel.at(5099);
     QVERIFY(panel.displays.frame8Visible);
@@ -476,7 +408,7 @@ void TestTrafficMonitor::endlessUnaskedTextIsBoundedAt32767Characters()
     Panel panel;
     for (int i = 0; i < 50; ++i)
         panel.comm.receive(std::string(1000, 'u'));
-    QCOMPARE(panel.state.rxBuffer.size(), std::size_t(32767));
+    QCOMPARE(panel.monitor.rxBuffer().size(), std::size_t(32767));
     QCOMPARE(panel.displays.rxd.size(), std::size_t(1 + 2 * 32767));
     // After the reply time-out of a send the buffer starts again.
     panel.click("Command17");

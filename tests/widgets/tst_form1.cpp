@@ -2,8 +2,8 @@
 // driven through the real widgets.
 #include <QScreen>
 
-#include "widgets/views.h"
 #include "support/panelfixture.h"
+#include "widgets/views.h"
 
 namespace {
 
@@ -69,12 +69,12 @@ void TestForm1::startUpOpensCom1At19200InTheCompactView()
                                             "CommPort=1",    "PortOpen=true"};
     QCOMPARE(panel.comm.log, expected);
     QVERIFY(panel.comm.portOpen());
-    QCOMPARE(panel.form->commSettings, std::string("19200,N,8,1"));
-    QCOMPARE(panel.form->idPrefix, std::string());
-    QCOMPARE(panel.form->lastCommand, std::string());
-    QCOMPARE(panel.form->arrowMode, 0);
-    QCOMPARE(panel.form->heldKey, 0);
-    QCOMPARE(panel.form->awaitingReply, 0);
+    QCOMPARE(panel.form->core().ports().commSettings(), std::string("19200,N,8,1"));
+    QCOMPARE(panel.form->core().commands().idPrefix(), std::string());
+    QCOMPARE(panel.form->core().commands().lastCommand(), std::string());
+    QCOMPARE(panel.form->core().holds().arrowMode(), 0);
+    QCOMPARE(panel.form->core().holds().heldKey(), 0);
+    QCOMPARE(panel.form->core().traffic().awaitingReply(), 0);
     QCOMPARE(panel.form->Height(), views::kCompactHeight);
     QCOMPARE(panel.form->height(), kCompactClientPx);
     QCOMPARE(panel.form->width(), 633);
@@ -84,13 +84,11 @@ void TestForm1::startUpOpensCom1At19200InTheCompactView()
     QVERIFY(!panel.get<QRadioButton>("Option2")->isChecked());
     QVERIFY(panel.get<QRadioButton>("Option9")->isChecked());
     QVERIFY(panel.get<QRadioButton>("Option3")->isChecked());
-    for (IntervalTimer *timer :
-         {&panel.form->Timer1, &panel.form->Timer2, &panel.form->Timer3, &panel.form->Timer4})
+    for (const IntervalTimer *timer :
+         {&panel.form->core().holds().repeatTimer(), &panel.form->core().traffic().replyTimeout(),
+          &panel.form->core().traffic().portSettingsTimeout(),
+          &panel.form->core().traffic().displayTimeout()})
         QVERIFY(!timer->enabled());
-    QCOMPARE(panel.form->Timer1.interval(), 200);
-    QCOMPARE(panel.form->Timer2.interval(), 500);
-    QCOMPARE(panel.form->Timer3.interval(), 5000);
-    QCOMPARE(panel.form->Timer4.interval(), 1000);
     QVERIFY(panel.comm.written.empty());
     QVERIFY(panel.messages.shown.empty());
     QCOMPARE(panel.form->windowTitle(), QStringLiteral("KORU   M2V & NV7R    CONTROL   Ver.1.31"));
@@ -136,7 +134,8 @@ void TestForm1::startUpPlacesTheWindowOnTheScreen()
 void TestForm1::startUpFailureShowsTheErrorAndNeverShowsThePanel()
 {
     PanelFixture panel;
-    panel.comm.failOpen(1, SerialError{1, "Cannot open COM1 (/dev/ttyS0): no such device."});
+    panel.comm.failOpen(1, SerialError{SerialErrorCode::NoSuchDevice,
+                                       "Cannot open COM1 (/dev/ttyS0): no such device."});
     QVERIFY(!panel.form->Form_Load());
     QCOMPARE(panel.messages.shown.size(), std::size_t(1));
     QCOMPARE(panel.messages.shown[0].icon, MessageBox::Icon::Critical);
@@ -281,7 +280,7 @@ void TestForm1::comButtonShowsPortSettingsForFiveSeconds()
     QVERIFY(panel.frame8Shown());
     panel.clock.advance(1);
     QVERIFY(!panel.frame8Shown());
-    QVERIFY(!panel.form->Timer3.enabled());
+    QVERIFY(!panel.form->core().traffic().portSettingsTimeout().enabled());
 }
 
 void TestForm1::dataViewClickRestartsTheFiveSecondsWhilePortSettingsShow()
@@ -311,8 +310,10 @@ void TestForm1::endClosesThePortAndEndsAtOnce()
     QVERIFY(!panel.comm.portOpen());
     QCOMPARE(panel.comm.log.back(), std::string("PortOpen=false"));
     QVERIFY(panel.form->ended());
-    for (IntervalTimer *timer :
-         {&panel.form->Timer1, &panel.form->Timer2, &panel.form->Timer3, &panel.form->Timer4})
+    for (const IntervalTimer *timer :
+         {&panel.form->core().holds().repeatTimer(), &panel.form->core().traffic().replyTimeout(),
+          &panel.form->core().traffic().portSettingsTimeout(),
+          &panel.form->core().traffic().displayTimeout()})
         QVERIFY(!timer->enabled());
     const QString rxd = panel.rxd();
     panel.comm.receive("00\r");
@@ -326,7 +327,7 @@ void TestForm1::endWithThePortClosedStillEnds()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    panel.comm.failOpen(2, SerialError{1, "no COM2"});
+    panel.comm.failOpen(2, SerialError{SerialErrorCode::NoSuchDevice, "no COM2"});
     panel.click("Command33");
     panel.click("Option2");
     QVERIFY(!panel.comm.portOpen());
@@ -356,7 +357,7 @@ void TestForm1::choosingCom2ReopensThePortOnCom2()
     QCOMPARE(panel.comm.log, expected);
     QVERIFY(panel.comm.portOpen());
     QVERIFY(!panel.frame8Shown());
-    QCOMPARE(panel.form->commSettings, std::string("19200,N,8,1"));
+    QCOMPARE(panel.form->core().ports().commSettings(), std::string("19200,N,8,1"));
     QVERIFY(panel.comm.written.empty());
 }
 
@@ -364,7 +365,8 @@ void TestForm1::failedCom2ReportsAndLeavesThePortClosed()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    panel.comm.failOpen(2, SerialError{1, "Cannot open COM2 (/dev/ttyS1): no such device."});
+    panel.comm.failOpen(2, SerialError{SerialErrorCode::NoSuchDevice,
+                                       "Cannot open COM2 (/dev/ttyS1): no such device."});
     panel.click("Command33");
     panel.click("Option2");
     QCOMPARE(panel.messages.shown.size(), std::size_t(1));
@@ -382,7 +384,7 @@ void TestForm1::choosingCom1AfterTheFailureOpensTheportAgain()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    panel.comm.failOpen(2, SerialError{1, "no COM2"});
+    panel.comm.failOpen(2, SerialError{SerialErrorCode::NoSuchDevice, "no COM2"});
     panel.click("Command33");
     panel.click("Option2");
     panel.click("Option1");
@@ -396,10 +398,10 @@ void TestForm1::choosingCom1AfterTheFailureReportsAFailureAgain()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    panel.comm.failOpen(2, SerialError{1, "no COM2"});
+    panel.comm.failOpen(2, SerialError{SerialErrorCode::NoSuchDevice, "no COM2"});
     panel.click("Command33");
     panel.click("Option2");
-    panel.comm.failOpen(1, SerialError{2, "COM1 is in use"});
+    panel.comm.failOpen(1, SerialError{SerialErrorCode::InUse, "COM1 is in use"});
     panel.click("Option1");
     QCOMPARE(panel.messages.shown.size(), std::size_t(2));
     QCOMPARE(panel.messages.shown[1].text, std::string("COM1 is in use"));
@@ -415,20 +417,20 @@ void TestForm1::choosing9600AppliesAtOnceWithoutReopening()
     const int opens = panel.comm.opens;
     panel.click("Command33");
     panel.click("Option10");
-    QCOMPARE(panel.form->commSettings, std::string("9600,N,8,1"));
+    QCOMPARE(panel.form->core().ports().commSettings(), std::string("9600,N,8,1"));
     QCOMPARE(panel.comm.settings(), std::string("9600,N,8,1"));
     QCOMPARE(panel.comm.opens, opens);
     QVERIFY(panel.comm.portOpen());
     QVERIFY(!panel.frame8Shown());
     // The COM settings time-out still runs and hides the hidden frame again.
-    QVERIFY(panel.form->Timer3.enabled());
+    QVERIFY(panel.form->core().traffic().portSettingsTimeout().enabled());
 }
 
 void TestForm1::sendingWithThePortClosedShowsThePortSettings()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    panel.comm.failOpen(2, SerialError{1, "no COM2"});
+    panel.comm.failOpen(2, SerialError{SerialErrorCode::NoSuchDevice, "no COM2"});
     panel.click("Command33");
     panel.click("Option2");
     panel.clock.advance(5000);
@@ -457,7 +459,7 @@ void TestForm1::aLostPortShowsNoMessageAndSendsGoNowhere()
     panel.clock.advance(500);
     QVERIFY(panel.messages.shown.empty());
     panel.release("Command1");
-    QVERIFY(!panel.form->Timer1.enabled());
+    QVERIFY(!panel.form->core().holds().repeatTimer().enabled());
     panel.clock.advance(2000);
     QVERIFY(panel.comm.written.empty());
     panel.click("Command17");

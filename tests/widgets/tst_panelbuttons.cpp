@@ -1,9 +1,9 @@
 // Every command button of the panel, pressed and clicked through the real widgets: the bytes
 // each puts on the line under each projector address, the hold buttons with any mouse button,
 // and holds whose release never comes.
-#include "support/panelfixture.h"
 #include "core/protocol/holdbuttons.h"
 #include "core/protocol/oneshotbuttons.h"
+#include "support/panelfixture.h"
 
 namespace {
 
@@ -103,7 +103,7 @@ void TestPanelButtons::clickPutsTheFrameOnTheLine()
     const auto written = panel.takeWritten();
     QCOMPARE(written.size(), std::size_t(1));
     QCOMPARE(QString::fromStdString(hex(written[0])), bytes);
-    QCOMPARE(panel.form->lastCommand, written[0]);
+    QCOMPARE(panel.form->core().commands().lastCommand(), written[0]);
 }
 
 void TestPanelButtons::everyOneShotButtonSendsOneFramePerClick()
@@ -137,9 +137,9 @@ void TestPanelButtons::pjSelectSendsNothingAndKeepsTheDisplays()
     QVERIFY(panel.comm.written.empty());
     QCOMPARE(panel.txd(), QStringLiteral(" C 0 0 CR "));
     QCOMPARE(panel.rxd(), QStringLiteral(" &CR "));
-    QCOMPARE(panel.form->idPrefix, std::string("A002"));
+    QCOMPARE(panel.form->core().commands().idPrefix(), std::string("A002"));
     panel.click("Option6");
-    QCOMPARE(panel.form->idPrefix, std::string("A002"));
+    QCOMPARE(panel.form->core().commands().idPrefix(), std::string("A002"));
     panel.click("Option3");
     panel.click("Command17");
     QCOMPARE(panel.takeWritten(), std::vector<std::string>{"C00\r"});
@@ -151,23 +151,23 @@ void TestPanelButtons::menuOnSetsUpTheArrowPad()
     QVERIFY(panel.start());
     panel.press("Command6");  // SELECT leaves a 500 ms repeat behind
     panel.release("Command6");
-    QCOMPARE(panel.form->Timer1.interval(), 500);
+    QCOMPARE(panel.form->core().holds().repeatTimer().interval(), 500);
     panel.click("Command23");
-    QCOMPARE(panel.form->arrowMode, 1);
-    QCOMPARE(panel.form->Timer1.interval(), 200);
-    QVERIFY(!panel.form->Timer1.enabled());
+    QCOMPARE(panel.form->core().holds().arrowMode(), 1);
+    QCOMPARE(panel.form->core().holds().repeatTimer().interval(), 200);
+    QVERIFY(!panel.form->core().holds().repeatTimer().enabled());
     panel.click("Command24");  // MENU OFF leaves it as it is
-    QCOMPARE(panel.form->arrowMode, 1);
+    QCOMPARE(panel.form->core().holds().arrowMode(), 1);
     panel.takeWritten();
 
     panel.press("Command8");
-    QCOMPARE(panel.form->Timer2.interval(), 150);
-    QCOMPARE(panel.form->Timer4.interval(), 190);
+    QCOMPARE(panel.form->core().traffic().replyTimeout().interval(), 150);
+    QCOMPARE(panel.form->core().traffic().displayTimeout().interval(), 190);
     panel.clock.advance(400);
     QCOMPARE(panel.takeWritten(), (std::vector<std::string>{"C3A\r", "C3A\r", "C3A\r"}));
     panel.release("Command8");
-    QCOMPARE(panel.form->Timer2.interval(), 500);
-    QCOMPARE(panel.form->Timer4.interval(), 1000);
+    QCOMPARE(panel.form->core().traffic().replyTimeout().interval(), 500);
+    QCOMPARE(panel.form->core().traffic().displayTimeout().interval(), 1000);
 }
 
 void TestPanelButtons::holdButtonsRepeatUntilReleased()
@@ -177,13 +177,13 @@ void TestPanelButtons::holdButtonsRepeatUntilReleased()
         QVERIFY(panel.start());
         const std::string frame = std::string(row.command) + "\r";
         panel.press(row.control.data());
-        QCOMPARE(panel.form->heldKey, row.code);
+        QCOMPARE(panel.form->core().holds().heldKey(), row.code);
         const int interval = row.kind == HoldButton::Kind::Arrow ? 200 : row.repeatMs;
         panel.clock.advance(interval * 3);
         const auto written = panel.takeWritten();
         QCOMPARE(written, std::vector<std::string>(4, frame));
         panel.release(row.control.data());
-        QVERIFY(!panel.form->Timer1.enabled());
+        QVERIFY(!panel.form->core().holds().repeatTimer().enabled());
         QVERIFY(panel.txd().isEmpty());
         panel.clock.advance(5000);
         QVERIFY2(panel.comm.written.empty(), row.control.data());
@@ -224,8 +224,8 @@ void TestPanelButtons::releaseOutsideTheButtonStillEndsTheHold()
     panel.press("Command15");
     panel.clock.advance(100);
     QTest::mouseRelease(panel.get("Command15"), Qt::LeftButton, {}, QPoint(-40, -40));
-    QVERIFY(!panel.form->Timer1.enabled());
-    QCOMPARE(panel.form->heldKey, 0);
+    QVERIFY(!panel.form->core().holds().repeatTimer().enabled());
+    QCOMPARE(panel.form->core().holds().heldKey(), 0);
     panel.takeWritten();
     panel.clock.advance(1000);
     QVERIFY(panel.comm.written.empty());
@@ -241,7 +241,7 @@ void TestPanelButtons::keyboardActivationOfAHoldButtonSendsNothing()
     QTest::keyClick(volume, Qt::Key_Space);
     panel.clock.advance(1000);
     QVERIFY(panel.comm.written.empty());
-    QCOMPARE(panel.form->heldKey, 0);
+    QCOMPARE(panel.form->core().holds().heldKey(), 0);
 }
 
 void TestPanelButtons::digitalZoomReleaseMakesTheArrowsFast()
@@ -250,8 +250,8 @@ void TestPanelButtons::digitalZoomReleaseMakesTheArrowsFast()
     QVERIFY(panel.start());
     panel.press("Command48");
     panel.release("Command48");
-    QCOMPARE(panel.form->arrowMode, 3);
-    QCOMPARE(panel.form->Timer1.interval(), 5);
+    QCOMPARE(panel.form->core().holds().arrowMode(), 3);
+    QCOMPARE(panel.form->core().holds().repeatTimer().interval(), 5);
     panel.takeWritten();
     panel.press("Command5");
     panel.clock.advance(50);
@@ -273,19 +273,19 @@ void TestPanelButtons::holdEndsWhenTheWindowIsDeactivated()
     other.show();
     QApplication::setActiveWindow(&other);
     QVERIFY(QTest::qWaitForWindowActive(&other));
-    QVERIFY(!panel.form->Timer1.enabled());
-    QCOMPARE(panel.form->heldKey, 0);
-    QCOMPARE(panel.form->Timer2.interval(), 500);
+    QVERIFY(!panel.form->core().holds().repeatTimer().enabled());
+    QCOMPARE(panel.form->core().holds().heldKey(), 0);
+    QCOMPARE(panel.form->core().traffic().replyTimeout().interval(), 500);
     QVERIFY(!panel.get<QPushButton>("Command59")->isDown());
     panel.clock.advance(2000);
     QVERIFY(panel.comm.written.empty());
 
     // The release that comes late does nothing more; the next press holds again.
     panel.release("Command59");
-    QVERIFY(!panel.form->Timer4.enabled());
+    QVERIFY(!panel.form->core().traffic().displayTimeout().enabled());
     panel.press("Command59");
     QCOMPARE(panel.takeWritten().size(), std::size_t(1));
-    QVERIFY(panel.form->Timer1.enabled());
+    QVERIFY(panel.form->core().holds().repeatTimer().enabled());
 }
 
 void TestPanelButtons::holdEndsWhenTheWindowIsBlockedOrHidden_data()
@@ -304,7 +304,7 @@ void TestPanelButtons::holdEndsWhenTheWindowIsBlockedOrHidden()
     panel.press("Command1");
     QEvent event{QEvent::Type(eventType)};
     QApplication::sendEvent(panel.form.get(), &event);
-    QVERIFY(!panel.form->Timer1.enabled());
+    QVERIFY(!panel.form->core().holds().repeatTimer().enabled());
     panel.takeWritten();
     panel.clock.advance(1000);
     QVERIFY(panel.comm.written.empty());

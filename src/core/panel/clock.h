@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -18,4 +19,6 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual std::unique_ptr<TimerHandle> createTimer(std::function<void()> onTimeout) = 0;
+    // Monotonic time, from an arbitrary start.
+    virtual std::chrono::nanoseconds now() const = 0;
 };

@@ -1,31 +1,30 @@
 #pragma once
 
-#include <functional>
 #include <string>
 #include <string_view>
 
 #include "core/protocol/frame.h"
-#include "core/protocol/oneshotbuttons.h"
-#include "core/panel/panelstate.h"
 
-class IntervalTimer;
+class FrameSink;
 
-// The one send step of every command button, the one-shot buttons and the PJ Select options.
+// The one send step of every command button: frames a code under the projector address in
+// force and hands it on. Owns the address (idPrefix) and the frame last sent (lastCommand).
 class CommandSender {
 public:
-    // hyouji(text, mode) is the traffic routine; mode 1 writes the text to the line.
-    using Hyouji = std::function<void(const std::string &text, unsigned char mode)>;
+    explicit CommandSender(FrameSink &sink);
 
-    CommandSender(PanelState &state, IntervalTimer &timer1, Hyouji hyouji);
-
-    // Frames the code under the prefix in force, keeps it as lastCommand and sends it. No
-    // queue, no pause, no check for an earlier unanswered frame.
+    // No queue, no pause, no check for an earlier unanswered frame.
     void sendCommand(std::string_view code);
-    void click(const OneShotButton &button);
+    // The PJ Select options.
     void selectAddress(const AddressOption &option);
+    // Start-up: no prefix, a single projector.
+    void clearAddress() { m_idPrefix.clear(); }
+
+    const std::string &idPrefix() const { return m_idPrefix; }
+    const std::string &lastCommand() const { return m_lastCommand; }
 
 private:
-    PanelState &m_state;
-    IntervalTimer &m_timer1;
-    Hyouji m_hyouji;
+    FrameSink &m_sink;
+    std::string m_idPrefix;
+    std::string m_lastCommand;
 };

@@ -1,60 +1,58 @@
 #include "core/panel/holdengine.h"
 
 #include "core/panel/commandsender.h"
-#include "core/panel/intervaltimer.h"
+#include "core/panel/trafficmonitor.h"
+#include "core/protocol/oneshotbuttons.h"
 
-HoldEngine::HoldEngine(PanelState &state, CommandSender &sender, IntervalTimer &timer1,
-                       IntervalTimer &timer2, IntervalTimer &timer4)
-    : m_state(state), m_sender(sender), m_timer1(timer1), m_timer2(timer2), m_timer4(timer4)
+HoldEngine::HoldEngine(Clock &clock, CommandSender &sender, TrafficMonitor &traffic)
+    : m_sender(sender), m_traffic(traffic), m_repeat(clock, kDesignRepeatMs)
 {
+    m_repeat.setOnTick([this] { Timer1_Timer(); });
 }
 
 void HoldEngine::press(const HoldButton &button)
 {
     if (button.kind == HoldButton::Kind::Arrow) {
         for (const ArrowTimeouts &mode : kArrowTimeouts) {
-            if (mode.arrowMode == m_state.arrowMode) {
-                m_timer2.setInterval(mode.replyTimeoutMs);
-                m_timer4.setInterval(mode.displayTimeoutMs);
-            }
+            if (mode.arrowMode == m_arrowMode)
+                m_traffic.setTimeouts(mode.replyTimeoutMs, mode.displayTimeoutMs);
         }
-        m_state.heldKey = button.code;
+        m_heldKey = button.code;
         m_sender.sendCommand(button.command);
         // The arrows repeat at whatever interval the repeat timer last received.
-        m_timer1.setEnabled(true);
+        m_repeat.setEnabled(true);
         return;
     }
-    m_state.heldKey = button.code;
+    m_heldKey = button.code;
     m_sender.sendCommand(button.command);
     // After the send, so the time-outs it started run with the short intervals.
-    m_timer1.setInterval(button.repeatMs);
-    m_timer2.setInterval(button.replyTimeoutMs);
-    m_timer4.setInterval(button.displayTimeoutMs);
-    m_timer1.setEnabled(true);
+    m_repeat.setInterval(button.repeatMs);
+    m_traffic.setTimeouts(button.replyTimeoutMs, button.displayTimeoutMs);
+    m_repeat.setEnabled(true);
 }
 
 void HoldEngine::release(const HoldButton &button)
 {
-    m_state.heldKey = button.control == kSelectControl ? kSelectReleasedCode : 0;
-    m_timer1.setEnabled(false);
-    m_timer2.setEnabled(false);
-    m_timer4.setEnabled(true);
-    if (m_clearTraffic)
-        m_clearTraffic();
-    m_timer2.setInterval(kNormalReplyTimeoutMs);
-    m_timer4.setInterval(kNormalDisplayTimeoutMs);
-    m_state.rxBuffer.clear();
+    m_heldKey = button.control == kSelectControl ? kSelectReleasedCode : 0;
+    m_repeat.setEnabled(false);
+    m_traffic.endHold();
     if (button.kind == HoldButton::Kind::DigitalZoom) {
-        m_timer1.setInterval(kDigitalZoomArrowRepeatMs);
-        m_state.arrowMode = kDigitalZoomArrowMode;
+        m_repeat.setInterval(kDigitalZoomArrowRepeatMs);
+        m_arrowMode = kDigitalZoomArrowMode;
     }
 }
 
 void HoldEngine::Timer1_Timer()
 {
-    if (m_state.heldKey == 0)
+    if (m_heldKey == 0)
         return;
-    if (const auto command = repeatCommand(m_state.heldKey))
+    if (const auto command = repeatCommand(m_heldKey))
         m_sender.sendCommand(*command);
-    m_timer1.setEnabled(true);
+    m_repeat.setEnabled(true);
+}
+
+void HoldEngine::setUpArrowsForMenu()
+{
+    m_repeat.setInterval(kMenuArrowRepeatMs);
+    m_arrowMode = kMenuArrowMode;
 }

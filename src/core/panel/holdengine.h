@@ -1,34 +1,43 @@
 #pragma once
 
-#include <functional>
+#include <cstdint>
 
+#include "core/panel/intervaltimer.h"
 #include "core/protocol/holdbuttons.h"
-#include "core/panel/panelstate.h"
 
+class Clock;
 class CommandSender;
-class IntervalTimer;
+class TrafficMonitor;
 
 // Press-and-hold: the press sends at once and starts the repeat timer, every tick sends the
 // held command again under the prefix in force, the release stops it and restores the normal
-// time-outs.
+// time-outs. Owns the repeat timer (Timer1), heldKey and arrowMode: how the arrow pad was last
+// set up, which decides its time-outs.
 class HoldEngine {
 public:
-    HoldEngine(PanelState &state, CommandSender &sender, IntervalTimer &timer1,
-               IntervalTimer &timer2, IntervalTimer &timer4);
+    static constexpr int kDesignRepeatMs = 200;
+
+    HoldEngine(Clock &clock, CommandSender &sender, TrafficMonitor &traffic);
 
     void press(const HoldButton &button);
     void release(const HoldButton &button);
     void Timer1_Timer();
 
-    using ClearTraffic = std::function<void()>;
-    // Blanks the TXD and then the RXD display.
-    void setClearTraffic(ClearTraffic clear) { m_clearTraffic = std::move(clear); }
+    // MENU "ON" and "A-IMAGE" set the arrow pad up for the projector's menu. Only the
+    // interval: a stopped repeat timer stays stopped.
+    void setUpArrowsForMenu();
+    // Start-up: nothing held.
+    void reset() { m_heldKey = 0; }
+    void stop() { m_repeat.setEnabled(false); }
+
+    std::uint8_t heldKey() const { return m_heldKey; }
+    std::uint8_t arrowMode() const { return m_arrowMode; }
+    const IntervalTimer &repeatTimer() const { return m_repeat; }
 
 private:
-    PanelState &m_state;
     CommandSender &m_sender;
-    IntervalTimer &m_timer1;
-    IntervalTimer &m_timer2;
-    IntervalTimer &m_timer4;
-    ClearTraffic m_clearTraffic;
+    TrafficMonitor &m_traffic;
+    IntervalTimer m_repeat;  // Timer1
+    std::uint8_t m_heldKey = 0;
+    std::uint8_t m_arrowMode = 0;
 };

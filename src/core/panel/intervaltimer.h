@@ -9,10 +9,13 @@
 // while enabled. Enabling a stopped timer starts a full interval; giving a running timer a new
 // interval starts a full interval of the new length; disabling drops the interval in progress.
 // Enabling a timer that already runs lets the interval in progress run on. An interval of 0
-// raises no ticks.
+// raises no ticks. The clock's timer calls back into this object, so it stays where it was
+// made: it can be neither copied nor moved.
 class IntervalTimer {
 public:
     IntervalTimer(Clock &clock, int intervalMs);
+    IntervalTimer(const IntervalTimer &) = delete;
+    IntervalTimer &operator=(const IntervalTimer &) = delete;
 
     bool enabled() const { return m_enabled; }
     void setEnabled(bool enabled);

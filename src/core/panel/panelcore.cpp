@@ -1,41 +1,56 @@
 #include "core/panel/panelcore.h"
 
-#include "core/panel/serialcontrol.h"
-
 PanelCore::PanelCore(Clock &clock, SerialControl &comm, PanelDisplays &displays,
                      MessageBox &messages, std::string appTitle)
-    : Timer1(clock, 200),
-      Timer2(clock, 500),
-      Timer3(clock, 5000),
-      Timer4(clock, 1000),
-      MSComm1(comm),
-      traffic(*this, comm, displays, Timer2, Timer3, Timer4),
-      ports(*this, comm, displays, messages, std::move(appTitle)),
-      commands(*this, Timer1,
-               [this](const std::string &text, unsigned char mode) { traffic.Hyouji(text, mode); }),
-      holds(*this, commands, Timer1, Timer2, Timer4)
+    : m_comm(comm),
+      m_commands(m_traffic),
+      m_traffic(clock, comm, displays, m_commands),
+      m_holds(clock, m_commands, m_traffic),
+      m_ports(comm, m_traffic, messages, std::move(appTitle))
 {
-    Timer1.setOnTick([this] { holds.Timer1_Timer(); });
-    Timer2.setOnTick([this] { traffic.Timer2_Timer(); });
-    Timer3.setOnTick([this] { traffic.Timer3_Timer(); });
-    Timer4.setOnTick([this] { traffic.Timer4_Timer(); });
-    MSComm1.setOnComm([this] { traffic.MSComm1_OnComm(); });
-    holds.setClearTraffic([&displays] {
-        displays.setTxd("");
-        displays.setRxd("");
-    });
+    m_comm.setEvents(this);
 }
 
 PanelCore::~PanelCore()
 {
-    MSComm1.setOnComm({});
+    m_comm.setEvents(nullptr);
 }
 
-void PanelCore::stopEverything()
+std::optional<SerialError> PanelCore::startUp()
 {
-    Timer1.setEnabled(false);
-    Timer2.setEnabled(false);
-    Timer3.setEnabled(false);
-    Timer4.setEnabled(false);
-    MSComm1.setOnComm({});
+    m_commands.clearAddress();
+    m_holds.reset();
+    m_traffic.reset();
+    return m_ports.openAtStartUp();
+}
+
+void PanelCore::click(const OneShotButton &button)
+{
+    m_commands.sendCommand(button.code);
+    if (button.extra == OneShotButton::Extra::MenuArrowPad)
+        m_holds.setUpArrowsForMenu();
+}
+
+void PanelCore::end()
+{
+    m_comm.closePort();
+    stop();
+}
+
+void PanelCore::stop()
+{
+    m_holds.stop();
+    m_traffic.stop();
+    m_comm.setEvents(nullptr);
+}
+
+void PanelCore::received(std::string_view bytes)
+{
+    m_traffic.MSComm1_OnComm(bytes);
+}
+
+void PanelCore::lost()
+{
+    // The serial control has closed the port already; later frames go the way of frames sent
+    // to a closed port.
 }

@@ -1,23 +1,24 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
-#include "core/panel/intervaltimer.h"
 #include "core/panel/commandsender.h"
 #include "core/panel/holdengine.h"
-#include "core/panel/panelstate.h"
-#include "core/panel/paneldisplays.h"
 #include "core/panel/portconfiguration.h"
+#include "core/panel/serialcontrol.h"
 #include "core/panel/trafficmonitor.h"
+#include "core/protocol/oneshotbuttons.h"
 
 class Clock;
 class MessageBox;
-class SerialControl;
+class PanelDisplays;
 
-// The panel without its widgets: the shared state, the four timers, the traffic monitor, the
-// port options, the send step and the hold engine, wired to each other as the panel runs
-// them. The window adds the controls; tests and fuzzers drive this alone.
-class PanelCore : public PanelState {
+// The panel without its widgets: the send step, the traffic monitor, the hold engine and the
+// port choice, wired to each other and to the serial control's reports. The window hands it
+// the operator's actions; tests and fuzzers drive it alone.
+class PanelCore final : private SerialControl::Events {
 public:
     PanelCore(Clock &clock, SerialControl &comm, PanelDisplays &displays, MessageBox &messages,
               std::string appTitle);
@@ -25,17 +26,42 @@ public:
     PanelCore(const PanelCore &) = delete;
     PanelCore &operator=(const PanelCore &) = delete;
 
-    // Nothing runs any more: no tick and no serial event.
-    void stopEverything();
+    // The start-up steps of the panel's state: no address, nothing held, awaited or received,
+    // COM1 opened at 19200 baud. The error, if COM1 cannot be had, is the caller's.
+    [[nodiscard]] std::optional<SerialError> startUp();
 
-    IntervalTimer Timer1;
-    IntervalTimer Timer2;
-    IntervalTimer Timer3;
-    IntervalTimer Timer4;
-    SerialControl &MSComm1;
+    // The send step of every command button, with the code alone.
+    void sendCommand(std::string_view code) { m_commands.sendCommand(code); }
+    void click(const OneShotButton &button);
+    void press(const HoldButton &button) { m_holds.press(button); }
+    void release(const HoldButton &button) { m_holds.release(button); }
+    void selectAddress(const AddressOption &option) { m_commands.selectAddress(option); }
+    void selectPort(int port) { m_ports.selectPort(port); }
+    void selectSpeed(std::string_view settings) { m_ports.selectSpeed(settings); }
+    // The COM button.
+    void showPortSettings() { m_traffic.showPortSettings(); }
+    // Switching the view keeps the COM settings frame up for a full time-out.
+    void restartPortSettingsTimeout() { m_traffic.restartPortSettingsTimeout(); }
 
-    TrafficMonitor traffic;
-    PortConfiguration ports;
-    CommandSender commands;
-    HoldEngine holds;
+    // The END button: the port closes and nothing runs any more, no tick and no serial event.
+    void end();
+    // Nothing runs any more; the port stays as it is.
+    void stop();
+
+    const CommandSender &commands() const { return m_commands; }
+    const TrafficMonitor &traffic() const { return m_traffic; }
+    const HoldEngine &holds() const { return m_holds; }
+    const PortConfiguration &ports() const { return m_ports; }
+
+private:
+    void received(std::string_view bytes) override;
+    void lost() override;
+
+    SerialControl &m_comm;
+    // The sender writes to the traffic monitor, which reads back what it sent: each holds the
+    // other by reference, and neither uses it before both are built.
+    CommandSender m_commands;
+    TrafficMonitor m_traffic;
+    HoldEngine m_holds;
+    PortConfiguration m_ports;
 };

@@ -4,24 +4,23 @@
 #include <string>
 #include <string_view>
 
-#include "core/panel/paneldisplays.h"
-#include "core/panel/panelstate.h"
 #include "core/panel/serialcontrol.h"
 
 class MessageBox;
+class TrafficMonitor;
 
 // Which port the panel uses and at which speed: the start-up opening, the COM1/COM2 and
-// 19200/9600 options.
+// 19200/9600 options. Owns the settings text in force (commSettings).
 class PortConfiguration {
 public:
     static constexpr std::string_view kSettings19200 = "19200,N,8,1";
     static constexpr std::string_view kSettings9600 = "9600,N,8,1";
 
-    PortConfiguration(PanelState &state, SerialControl &comm, PanelDisplays &displays,
-                      MessageBox &messages, std::string appTitle);
+    PortConfiguration(SerialControl &comm, TrafficMonitor &traffic, MessageBox &messages,
+                      std::string appTitle);
 
-    // Port 1 at the settings in commSettings, opened. Not guarded: the error is the caller's.
-    std::optional<SerialError> openAtStartUp();
+    // Port 1 at 19200 baud, opened. Not guarded: the error is the caller's.
+    [[nodiscard]] std::optional<SerialError> openAtStartUp();
 
     // The COM1 (1) and COM2 (2) options. The port is opened on the new number whether or not
     // it was open before: a selection that left the port closed would look like success while
@@ -31,10 +30,14 @@ public:
     // The 19200 and 9600 options: applied at once, also to an open port.
     void selectSpeed(std::string_view settings);
 
+    const std::string &commSettings() const { return m_commSettings; }
+
 private:
-    PanelState &m_state;
+    void applySettings();
+
     SerialControl &m_comm;
-    PanelDisplays &m_displays;
+    TrafficMonitor &m_traffic;
     MessageBox &m_messages;
     std::string m_appTitle;
+    std::string m_commSettings;
 };

@@ -1,53 +1,78 @@
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
-// Why a port could not be opened: a number for the operator to quote and a description that
-// says what to do about it.
-struct SerialError {
-    int number = 0;
-    std::string description;
+// Why a port could not be had. The number is the panel's own, stable from release to release,
+// so that an operator can quote it; the description says what went wrong and what to do.
+enum class SerialErrorCode {
+    NoSuchDevice = 1,
+    PermissionDenied = 2,
+    InUse = 3,
+    AlreadyOpen = 4,
+    BadSettings = 5,
+    HostNotFound = 6,
+    ConnectionRefused = 7,
+    TimedOut = 8,
+    SettingsRejected = 9,
+    Other = 99,
 };
 
-// The serial control the panel talks through. Everything the panel does with the line goes
-// through these members.
+struct SerialError {
+    SerialErrorCode code = SerialErrorCode::Other;
+    std::string description;
+
+    int number() const { return static_cast<int>(code); }
+};
+
+// The serial control the panel talks through: which port, at which settings, open or not,
+// frames out, and two reports back: bytes received and the line lost.
 class SerialControl {
 public:
-    // CommEvent codes. Only the receive event is acted on; the rest are raised for
-    // completeness and ignored by the panel.
-    static constexpr int kEventReceive = 2;
-    static constexpr int kEventPortLost = 1010;
+    class Events {
+    public:
+        // Bytes as they arrive, at least one.
+        virtual void received(std::string_view bytes) = 0;
+        // The line went away under an open port (a device unplugged, a connection dropped):
+        // the port is closed now, and choosing it again opens it anew.
+        virtual void lost() = 0;
+
+    protected:
+        ~Events() = default;
+    };
 
     virtual ~SerialControl() = default;
 
+    void setEvents(Events *events) { m_events = events; }
+
     virtual void setCommPort(int port) = 0;
     virtual int commPort() const = 0;
-    // "19200,N,8,1" form; applied at once to an open port.
-    virtual void setSettings(std::string_view settings) = 0;
+    // "19200,N,8,1" form, applied at once to an open port. False, and nothing changed, for a
+    // text not of that form.
+    [[nodiscard]] virtual bool setSettings(std::string_view settings) = 0;
     virtual std::string settings() const = 0;
     virtual bool portOpen() const = 0;
     // Opens or closes the port; opening an open port or a port that cannot be had fails.
-    virtual std::optional<SerialError> setPortOpen(bool open) = 0;
+    // Closing never fails.
+    [[nodiscard]] virtual std::optional<SerialError> setPortOpen(bool open) = 0;
+    void closePort() { static_cast<void>(setPortOpen(false)); }
     // Writes one frame whole, or drops it whole when the port is closed or its output buffer
-    // cannot take all of it.
-    virtual void output(std::string_view frame) = 0;
-    // Everything received and not yet read, one character per byte.
-    virtual std::string input() = 0;
-    virtual int commEvent() const = 0;
-
-    // OnComm: raised with commEvent() set; kEventReceive as soon as one byte waits.
-    void setOnComm(std::function<void()> onComm) { m_onComm = std::move(onComm); }
+    // cannot take all of it. True when it was written.
+    virtual bool output(std::string_view frame) = 0;
 
 protected:
-    void raiseOnComm()
+    void reportReceived(std::string_view bytes)
     {
-        if (m_onComm)
-            m_onComm();
+        if (m_events && !bytes.empty())
+            m_events->received(bytes);
+    }
+    void reportLost()
+    {
+        if (m_events)
+            m_events->lost();
     }
 
 private:
-    std::function<void()> m_onComm;
+    Events *m_events = nullptr;
 };

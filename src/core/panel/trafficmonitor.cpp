@@ -1,69 +1,78 @@
 #include "core/panel/trafficmonitor.h"
 
-#include "core/panel/intervaltimer.h"
-#include "core/protocol/statusdecoder.h"
-#include "core/protocol/rendering.h"
+#include "core/panel/commandsender.h"
+#include "core/panel/paneldisplays.h"
 #include "core/panel/serialcontrol.h"
+#include "core/protocol/holdbuttons.h"
+#include "core/protocol/statusdecoder.h"
 
-TrafficMonitor::TrafficMonitor(PanelState &state, SerialControl &comm, PanelDisplays &displays,
-                               IntervalTimer &timer2, IntervalTimer &timer3, IntervalTimer &timer4)
-    : m_state(state),
-      m_comm(comm),
+TrafficMonitor::TrafficMonitor(Clock &clock, SerialControl &comm, PanelDisplays &displays,
+                               const CommandSender &sent)
+    : m_comm(comm),
       m_displays(displays),
-      m_timer2(timer2),
-      m_timer3(timer3),
-      m_timer4(timer4)
+      m_sent(sent),
+      m_replyTimeout(clock, kNormalReplyTimeoutMs),
+      m_portSettingsTimeout(clock, kPortSettingsMs),
+      m_displayTimeout(clock, kNormalDisplayTimeoutMs)
 {
+    m_replyTimeout.setOnTick([this] { Timer2_Timer(); });
+    m_portSettingsTimeout.setOnTick([this] { Timer3_Timer(); });
+    m_displayTimeout.setOnTick([this] { Timer4_Timer(); });
 }
 
-void TrafficMonitor::Hyouji(const std::string &text, unsigned char mode)
+void TrafficMonitor::Hyouji(const std::string &text, Mode mode)
+{
+    if (mode == Mode::Send)
+        return send(text);
+    showReceived(text);
+}
+
+void TrafficMonitor::send(const std::string &frame)
 {
     // The frame goes onto the line before any display changes.
-    const bool sending = mode == kSendMode;
-    const bool portClosed = sending && !m_comm.portOpen();
-    if (sending)
-        m_comm.output(text);
-
-    if (sending) {
-        m_displays.setTxd(renderTraffic(text));
-        m_timer2.setEnabled(true);
-        m_state.awaitingReply = 1;
-        m_timer4.setEnabled(true);
-        // A frame sent with no port open goes nowhere: bring up the port choice so the
-        // operator sees that a port must be chosen.
-        if (portClosed)
-            showPortSettings();
-        return;
+    const bool portClosed = !m_comm.portOpen();
+    m_comm.output(frame);
+    m_displays.setTxd(renderTraffic(frame));
+    m_replyTimeout.setEnabled(true);
+    m_awaitingReply = 1;
+    m_displayTimeout.setEnabled(true);
+    // A frame sent with no port open goes nowhere: bring up the port choice for a full time-out
+    // from this send, so the operator sees that a port must be chosen.
+    if (portClosed) {
+        showPortSettings();
+        restartPortSettingsTimeout();
     }
+}
+
+void TrafficMonitor::showReceived(const std::string &text)
+{
     // Received text grows between receive events; only what was added is rendered again.
     const std::string &rendering = m_rxRenderer.render(text);
     m_displays.setRxd(rendering);
-    if (auto status = decodeStatus(rendering, m_state.lastCommand, m_state.idPrefix))
+    if (auto status = decodeStatus(rendering, m_sent.lastCommand(), m_sent.idPrefix()))
         m_displays.setStatus(*status);
 }
 
-void TrafficMonitor::MSComm1_OnComm()
+void TrafficMonitor::MSComm1_OnComm(std::string_view bytes)
 {
-    if (m_comm.commEvent() != SerialControl::kEventReceive)
-        return;
-    appendReceived(m_state.rxBuffer, m_comm.input());
-    m_state.awaitingReply = 0;
-    Hyouji(m_state.rxBuffer, kReceiveMode);
+    appendReceived(m_rxBuffer, bytes);
+    m_awaitingReply = 0;
+    Hyouji(m_rxBuffer, Mode::Receive);
 }
 
 void TrafficMonitor::Timer2_Timer()
 {
-    if (m_state.awaitingReply == 1)
+    if (m_awaitingReply == 1)
         m_displays.setRxd(kTimeoutMark);
-    m_timer2.setEnabled(false);
-    m_state.rxBuffer.clear();
-    m_state.awaitingReply = 0;
+    m_replyTimeout.setEnabled(false);
+    m_rxBuffer.clear();
+    m_awaitingReply = 0;
 }
 
 void TrafficMonitor::Timer3_Timer()
 {
     m_displays.setFrame8Visible(false);
-    m_timer3.setEnabled(false);
+    m_portSettingsTimeout.setEnabled(false);
 }
 
 void TrafficMonitor::Timer4_Timer()
@@ -71,12 +80,52 @@ void TrafficMonitor::Timer4_Timer()
     m_displays.setTxd("");
     m_displays.setRxd("");
     m_displays.setStatus("");
-    m_timer4.setEnabled(false);
+    m_displayTimeout.setEnabled(false);
+}
+
+void TrafficMonitor::reset()
+{
+    m_awaitingReply = 0;
+    m_rxBuffer.clear();
 }
 
 void TrafficMonitor::showPortSettings()
 {
     m_displays.setFrame8Visible(true);
-    m_timer3.setEnabled(false);
-    m_timer3.setEnabled(true);
+    m_portSettingsTimeout.setEnabled(true);
+}
+
+void TrafficMonitor::hidePortSettings()
+{
+    m_displays.setFrame8Visible(false);
+}
+
+void TrafficMonitor::restartPortSettingsTimeout()
+{
+    m_portSettingsTimeout.setEnabled(false);
+    m_portSettingsTimeout.setEnabled(true);
+}
+
+void TrafficMonitor::setTimeouts(int replyTimeoutMs, int displayTimeoutMs)
+{
+    m_replyTimeout.setInterval(replyTimeoutMs);
+    m_displayTimeout.setInterval(displayTimeoutMs);
+}
+
+void TrafficMonitor::endHold()
+{
+    m_replyTimeout.setEnabled(false);
+    m_displayTimeout.setEnabled(true);
+    m_displays.setTxd("");
+    m_displays.setRxd("");
+    m_replyTimeout.setInterval(kNormalReplyTimeoutMs);
+    m_displayTimeout.setInterval(kNormalDisplayTimeoutMs);
+    m_rxBuffer.clear();
+}
+
+void TrafficMonitor::stop()
+{
+    m_replyTimeout.setEnabled(false);
+    m_portSettingsTimeout.setEnabled(false);
+    m_displayTimeout.setEnabled(false);
 }

@@ -1,44 +1,78 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
-#include "core/panel/paneldisplays.h"
-#include "core/panel/panelstate.h"
+#include "core/panel/framesink.h"
+#include "core/panel/intervaltimer.h"
 #include "core/protocol/rendering.h"
 
-class IntervalTimer;
+class Clock;
+class CommandSender;
+class PanelDisplays;
 class SerialControl;
 
 // Every frame sent and every text received passes through Hyouji: it writes frames to the
-// line, shows the traffic spelled out in the TXD and RXD displays, decodes status replies, and
-// runs the reply, display and COM-settings time-outs.
-class TrafficMonitor {
+// line, shows the traffic spelled out in the TXD and RXD displays and decodes status replies.
+// It owns what the traffic shows and how long: the reply time-out (Timer2), the COM settings
+// frame's time-out (Timer3), the display time-out (Timer4), awaitingReply and rxBuffer.
+class TrafficMonitor final : public FrameSink {
 public:
-    static constexpr unsigned char kSendMode = 1;
-    static constexpr unsigned char kReceiveMode = 2;
+    // Send mode writes the text to the line and shows it in the TXD display; receive mode
+    // shows it in the RXD display and decodes it.
+    enum class Mode : unsigned char { Send = 1, Receive = 2 };
 
-    TrafficMonitor(PanelState &state, SerialControl &comm, PanelDisplays &displays,
-                   IntervalTimer &timer2, IntervalTimer &timer3, IntervalTimer &timer4);
+    static constexpr int kPortSettingsMs = 5000;
+    static constexpr std::string_view kTimeoutMark = " X X X X";
 
-    // mode 1 sends text and shows it in the TXD display; any other mode shows it in the RXD
-    // display and decodes it.
-    void Hyouji(const std::string &text, unsigned char mode);
-    void MSComm1_OnComm();
+    // sent: where the frame last sent and the address in force are read, for decoding.
+    TrafficMonitor(Clock &clock, SerialControl &comm, PanelDisplays &displays,
+                   const CommandSender &sent);
+
+    void Hyouji(const std::string &text, Mode mode);
+    void sendFrame(const std::string &frame) override { Hyouji(frame, Mode::Send); }
+
+    // The receive handler: bytes from the line.
+    void MSComm1_OnComm(std::string_view bytes);
     void Timer2_Timer();
     void Timer3_Timer();
     void Timer4_Timer();
 
-    // Brings the COM settings frame up for another full five seconds.
+    // Start-up: nothing awaited, nothing received.
+    void reset();
+    // Shows the COM settings frame and starts its time-out; one already running runs on.
     void showPortSettings();
+    void hidePortSettings();
+    // Starts the frame's time-out afresh, whether or not the frame shows.
+    void restartPortSettingsTimeout();
 
-    static constexpr std::string_view kTimeoutMark = " X X X X";
+    // A hold button's short time-outs, and the release steps that end a hold: the reply
+    // time-out stops, the display time-out starts, TXD and RXD are blanked, the time-outs
+    // return to their normal lengths and what was received is dropped.
+    void setTimeouts(int replyTimeoutMs, int displayTimeoutMs);
+    void endHold();
+
+    // Nothing runs any more.
+    void stop();
+
+    std::uint8_t awaitingReply() const { return m_awaitingReply; }
+    const std::string &rxBuffer() const { return m_rxBuffer; }
+    const IntervalTimer &replyTimeout() const { return m_replyTimeout; }
+    const IntervalTimer &portSettingsTimeout() const { return m_portSettingsTimeout; }
+    const IntervalTimer &displayTimeout() const { return m_displayTimeout; }
 
 private:
-    PanelState &m_state;
+    void send(const std::string &frame);
+    void showReceived(const std::string &text);
+
     SerialControl &m_comm;
     PanelDisplays &m_displays;
-    IntervalTimer &m_timer2;
-    IntervalTimer &m_timer3;
-    IntervalTimer &m_timer4;
+    const CommandSender &m_sent;
+    IntervalTimer m_replyTimeout;         // Timer2
+    IntervalTimer m_portSettingsTimeout;  // Timer3
+    IntervalTimer m_displayTimeout;       // Timer4
+    std::uint8_t m_awaitingReply = 0;
+    std::string m_rxBuffer;
     IncrementalRenderer m_rxRenderer;
 };
