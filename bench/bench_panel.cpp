@@ -81,19 +81,21 @@ const char *verdict(bool met)
 }
 
 // Qt's clock for the panel, noting when each tick of the repeat timer is delivered: the panel's
-// own ticks, apart from the line and the far end. The repeat timer, Timer1, is the first timer
-// the panel makes.
+// own ticks, apart from the line and the far end. The repeat timer, Timer1, is the last of the
+// four timers the panel makes: the traffic monitor's three come first.
 class StampingClock : public Clock {
 public:
     std::unique_ptr<TimerHandle> createTimer(std::function<void()> onTimeout) override
     {
-        const bool repeatTimer = m_created++ == 0;
+        const bool repeatTimer = m_created++ == 3;
         return m_qtClock.createTimer([this, repeatTimer, onTimeout = std::move(onTimeout)] {
             if (repeatTimer && m_stamping)
                 m_ticks.push_back(monotonicNowUs());
             onTimeout();
         });
     }
+
+    std::chrono::nanoseconds now() const override { return m_qtClock.now(); }
 
     void stampTicks(bool on)
     {

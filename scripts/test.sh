@@ -45,9 +45,10 @@ ctest_summary() {
     sed -n '/tests passed, /,$p' "$1"
 }
 
-run_tests() {  # run_tests BUILD_DIR
-    local log="$1/ctest.log"
-    ctest --test-dir "$1" --output-on-failure -j2 2>&1 | tee "$log"
+run_tests() {  # run_tests BUILD_DIR [CTEST OPTIONS...]
+    local log="$1/ctest.log" dir=$1
+    shift
+    ctest --test-dir "$dir" --output-on-failure -j2 "$@" 2>&1 | tee "$log"
     local status=${PIPESTATUS[0]}
     note="$(sed -n 's/^\(.*tests passed.*\)$/\1/p' "$log")"
     return "$status"
@@ -60,7 +61,8 @@ tests() {
 
 sanitize() {
     rm -f build-asan/ctest.log
-    scripts/build.sh build-asan -DKORU_SANITIZE=ON -DCMAKE_CXX_COMPILER=g++ && run_tests build-asan
+    scripts/build.sh build-asan -DKORU_SANITIZE=ON -DCMAKE_CXX_COMPILER=g++ &&
+        run_tests build-asan --label-exclude timing
 }
 
 fuzz() {

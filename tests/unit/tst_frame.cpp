@@ -11,6 +11,7 @@
 #include "core/protocol/holdbuttons.h"
 #include "core/protocol/oneshotbuttons.h"
 #include "support/corepanel.h"
+#include "support/goldentables.h"
 #include "support/recordingdisplays.h"
 #include "support/virtualclock.h"
 
@@ -26,96 +27,6 @@ QByteArray hex(std::string_view bytes)
 {
     return qb(bytes).toHex(' ').toUpper();
 }
-
-// The address settings, written out from the PJ Select row.
-struct Address {
-    const char *control;
-    const char *caption;
-    const char *prefix;
-    const char *prefixHex;
-};
-constexpr std::array<Address, 6> kAddresses{{
-    {"Option3", "SINGLE", "", ""},
-    {"Option4", "ALL", "AFFF", "41 46 46 46"},
-    {"Option5", "001", "A001", "41 30 30 31"},
-    {"Option6", "002", "A002", "41 30 30 32"},
-    {"Option7", "003", "A003", "41 30 30 33"},
-    {"Option8", "004", "A004", "41 30 30 34"},
-}};
-
-// The one-shot buttons, written out from the button table: control, heading, caption, code
-// and the code's bytes.
-struct OneShot {
-    const char *control;
-    const char *heading;
-    const char *caption;
-    const char *code;
-    const char *codeHex;
-};
-constexpr std::array<OneShot, 30> kOneShots{{
-    {"Command17", "POWER", "ON", "C00", "43 30 30"},
-    {"Command18", "POWER", "OFF", "C01", "43 30 31"},
-    {"Command27", "INPUT MODE", "1", "C05", "43 30 35"},
-    {"Command28", "INPUT MODE", "2", "C06", "43 30 36"},
-    {"Command29", "INPUT MODE", "3", "C07", "43 30 37"},
-    {"Command23", "MENU", "ON", "C1C", "43 31 43"},
-    {"Command24", "MENU", "OFF", "C1D", "43 31 44"},
-    {"Command19", "SOUND MUTE", "ON", "C0B", "43 30 42"},
-    {"Command20", "SOUND MUTE", "OFF", "C0C", "43 30 43"},
-    {"Command21", "NO SHOW", "ON", "C0D", "43 30 44"},
-    {"Command22", "NO SHOW", "OFF", "C0E", "43 30 45"},
-    {"Command25", "FREEZE", "ON", "C43", "43 34 33"},
-    {"Command26", "FREEZE", "OFF", "C44", "43 34 34"},
-    {"Command31", "AV Size", "Regular", "C0F", "43 30 46"},
-    {"Command32", "AV Size", "Wide", "C10", "43 31 30"},
-    {"Command13", nullptr, "A-IMAGE", "C89", "43 38 39"},
-    {"Command30", nullptr, "IMAGE", "C27", "43 32 37"},
-    {"Command14", nullptr, "P-TIMER", "C8A", "43 38 41"},
-    {"Command3", nullptr, "DISPLAY CLEAR", "C1E", "43 31 45"},
-    {"Command56", "LAMP SELECT", "2 LAMP", "C70", "43 37 30"},
-    {"Command57", "LAMP SELECT", "Half 1", "C71", "43 37 31"},
-    {"Command58", "LAMP SELECT", "Half 2", "C72", "43 37 32"},
-    {"Command44", nullptr, "STATUS", "CR0", "43 52 30"},
-    {"Command45", nullptr, "MODE", "CR1", "43 52 31"},
-    {"Command46", nullptr, "L-TIME", "CR3", "43 52 33"},
-    {"Command47", nullptr, "SETTING", "CR4", "43 52 34"},
-    {"Command54", nullptr, "TEMP", "CR6", "43 52 36"},
-    {"Command55", nullptr, "L-MODE", "CR7", "43 52 37"},
-    {"Command38", nullptr, "PC type", "CR9", "43 52 39"},
-    {"Command12", nullptr, "STATUS 2", "CRA", "43 52 41"},
-}};
-
-// The hold buttons, written out from the hold-button table; 0 for "not changed" intervals.
-struct Hold {
-    const char *control;
-    const char *caption;
-    int heldKey;
-    const char *command;
-    const char *commandHex;
-    bool arrow;
-    int repeatMs;
-    int replyMs;
-    int displayMs;
-};
-constexpr std::array<Hold, 17> kHolds{{
-    {"Command1", "+", 1, "C09", "43 30 39", false, 250, 200, 245},
-    {"Command2", "-", 2, "C0A", "43 30 41", false, 250, 200, 245},
-    {"Command5", "↑", 3, "C3C", "43 33 43", true, 0, 0, 0},
-    {"Command7", "↓", 4, "C3D", "43 33 44", true, 0, 0, 0},
-    {"Command9", "←", 5, "C3B", "43 33 42", true, 0, 0, 0},
-    {"Command8", "→", 6, "C3A", "43 33 41", true, 0, 0, 0},
-    {"Command15", "+", 7, "C47", "43 34 37", false, 50, 25, 25},
-    {"Command35", "-", 8, "C46", "43 34 36", false, 50, 25, 25},
-    {"Command36", "+", 9, "C4B", "43 34 42", false, 50, 25, 25},
-    {"Command37", "-", 10, "C4A", "43 34 41", false, 50, 25, 25},
-    {"Command6", "SELECT", 13, "C3F", "43 33 46", false, 500, 200, 245},
-    {"Command48", "+", 17, "C30", "43 33 30", false, 250, 200, 245},
-    {"Command49", "-", 18, "C31", "43 33 31", false, 250, 200, 245},
-    {"Command50", "+", 19, "C8E", "43 38 45", false, 250, 200, 245},
-    {"Command51", "-", 20, "C8F", "43 38 46", false, 250, 200, 245},
-    {"Command59", "↑", 21, "C5D", "43 35 44", false, 50, 25, 25},
-    {"Command62", "↓", 22, "C5E", "43 35 45", false, 50, 25, 25},
-}};
 
 const OneShotButton *programOneShot(std::string_view control)
 {
@@ -198,7 +109,7 @@ void TestFrame::addressOptionsGiveTheirPrefixes_data()
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QByteArray>("prefix");
-    for (const Address &address : kAddresses)
+    for (const golden::Address &address : golden::kAddresses)
         QTest::newRow(address.caption)
             << QString::fromUtf8(address.control) << QString::fromUtf8(address.caption)
             << QByteArray(address.prefix);
@@ -226,7 +137,7 @@ void TestFrame::oneShotButtonsSendTheirCodes_data()
     QTest::addColumn<QString>("heading");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QByteArray>("code");
-    for (const OneShot &button : kOneShots)
+    for (const golden::OneShot &button : golden::kOneShots)
         QTest::newRow(button.control)
             << QString::fromUtf8(button.control) << QString::fromUtf8(button.heading)
             << QString::fromUtf8(button.caption) << QByteArray(button.code);
@@ -255,9 +166,9 @@ void TestFrame::oneShotButtonsSendTheirCodes()
 
 void TestFrame::oneShotTableHasThirtyButtonsInOrder()
 {
-    QCOMPARE(kOneShotButtons.size(), kOneShots.size());
-    for (std::size_t i = 0; i < kOneShots.size(); ++i)
-        QCOMPARE(qb(kOneShotButtons[i].control), QByteArray(kOneShots[i].control));
+    QCOMPARE(kOneShotButtons.size(), golden::kOneShots.size());
+    for (std::size_t i = 0; i < golden::kOneShots.size(); ++i)
+        QCOMPARE(qb(kOneShotButtons[i].control), QByteArray(golden::kOneShots[i].control));
 }
 
 void TestFrame::onlyMenuOnAndAImageSetUpTheArrowPad()
@@ -291,7 +202,7 @@ void TestFrame::holdButtonsSendTheirCommands_data()
     QTest::addColumn<int>("repeatMs");
     QTest::addColumn<int>("replyMs");
     QTest::addColumn<int>("displayMs");
-    for (const Hold &button : kHolds)
+    for (const golden::Hold &button : golden::kHolds)
         QTest::newRow(button.control)
             << QString::fromUtf8(button.control) << QString::fromUtf8(button.caption)
             << button.heldKey << QByteArray(button.command) << button.arrow << button.repeatMs
@@ -326,14 +237,14 @@ void TestFrame::holdButtonsSendTheirCommands()
 
 void TestFrame::holdTableHasSeventeenButtonsInOrder()
 {
-    QCOMPARE(kHoldButtons.size(), kHolds.size());
-    for (std::size_t i = 0; i < kHolds.size(); ++i)
-        QCOMPARE(qb(kHoldButtons[i].control), QByteArray(kHolds[i].control));
+    QCOMPARE(kHoldButtons.size(), golden::kHolds.size());
+    for (std::size_t i = 0; i < golden::kHolds.size(); ++i)
+        QCOMPARE(qb(kHoldButtons[i].control), QByteArray(golden::kHolds[i].control));
 }
 
 void TestFrame::repeatTablePairsEveryCodeWithItsCommand()
 {
-    for (const Hold &button : kHolds) {
+    for (const golden::Hold &button : golden::kHolds) {
         const auto command = repeatCommand(std::uint8_t(button.heldKey));
         QVERIFY2(command, button.control);
         QCOMPARE(qb(*command), QByteArray(button.command));
@@ -351,12 +262,12 @@ void TestFrame::everyCommandIsFramedUnderEveryAddress_data()
     QTest::addColumn<QString>("control");
     QTest::addColumn<QByteArray>("frameHex");
     std::vector<std::pair<const char *, const char *>> commands;
-    for (const OneShot &button : kOneShots)
+    for (const golden::OneShot &button : golden::kOneShots)
         commands.emplace_back(button.control, button.codeHex);
-    for (const Hold &button : kHolds)
+    for (const golden::Hold &button : golden::kHolds)
         commands.emplace_back(button.control, button.commandHex);
     QCOMPARE(commands.size(), std::size_t(47));
-    for (const Address &address : kAddresses) {
+    for (const golden::Address &address : golden::kAddresses) {
         for (const auto &[control, codeHex] : commands) {
             QByteArray expected = address.prefixHex;
             if (!expected.isEmpty())

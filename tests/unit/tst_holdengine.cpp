@@ -16,6 +16,7 @@
 #include "core/protocol/oneshotbuttons.h"
 #include "support/corepanel.h"
 #include "support/fakeserialcontrol.h"
+#include "support/goldentables.h"
 #include "support/recordingdisplays.h"
 #include "support/recordingmessagebox.h"
 #include "support/virtualclock.h"
@@ -34,38 +35,28 @@ QByteArray hex(std::string_view bytes)
     return qb(bytes).toHex(' ').toUpper();
 }
 
-// The command of each hold button, written out from the hold-button table.
-const std::map<std::string, std::string> kHoldCommands{
-    {"Command1", "C09"},  {"Command2", "C0A"},  {"Command5", "C3C"},  {"Command7", "C3D"},
-    {"Command9", "C3B"},  {"Command8", "C3A"},  {"Command15", "C47"}, {"Command35", "C46"},
-    {"Command36", "C4B"}, {"Command37", "C4A"}, {"Command6", "C3F"},  {"Command48", "C30"},
-    {"Command49", "C31"}, {"Command50", "C8E"}, {"Command51", "C8F"}, {"Command59", "C5D"},
-    {"Command62", "C5E"},
-};
-
-// Every code a frame can carry: the 30 one-shot codes and the 17 hold commands.
-const std::set<std::string> kAllCodes{
-    "C00", "C01", "C05", "C06", "C07", "C1C", "C1D", "C0B", "C0C", "C0D", "C0E", "C43",
-    "C44", "C0F", "C10", "C89", "C27", "C8A", "C1E", "C70", "C71", "C72", "CR0", "CR1",
-    "CR3", "CR4", "CR6", "CR7", "CR9", "CRA", "C09", "C0A", "C3C", "C3D", "C3B", "C3A",
-    "C47", "C46", "C4B", "C4A", "C3F", "C30", "C31", "C8E", "C8F", "C5D", "C5E",
-};
-
-const HoldButton &hold(std::string_view control)
+// The command of a hold button, from the tables written out by hand.
+std::string holdCommand(std::string_view control)
 {
-    const HoldButton *button = findHoldButton(control);
-    if (!button)
-        qFatal("no hold button %s", std::string(control).c_str());
-    return *button;
+    for (const golden::Hold &row : golden::kHolds) {
+        if (row.control == control)
+            return row.command;
+    }
+    qFatal("no hold button %s", std::string(control).c_str());
 }
 
-const OneShotButton &oneShot(std::string_view control)
+// Every code a frame can carry: the one-shot codes and the hold commands.
+bool isKnownCode(const std::string &code)
 {
-    for (const OneShotButton &button : kOneShotButtons) {
-        if (button.control == control)
-            return button;
+    for (const golden::OneShot &row : golden::kOneShots) {
+        if (code == row.code)
+            return true;
     }
-    qFatal("no one-shot button %s", std::string(control).c_str());
+    for (const golden::Hold &row : golden::kHolds) {
+        if (code == row.command)
+            return true;
+    }
+    return false;
 }
 
 // The panel's hold buttons, traffic monitor and send step on a virtual clock, with the
@@ -316,7 +307,7 @@ void TestHoldEngine::everyHoldButtonRepeatsItsOwnCommand()
     QFETCH(int, replyMs);
     QFETCH(int, displayMs);
     const std::string name = control.toStdString();
-    const QByteArray frame = qb(kHoldCommands.at(name) + "\r");
+    const QByteArray frame = qb(holdCommand(name) + "\r");
     Panel panel;
     panel.select("SINGLE");
     panel.press(name);
@@ -737,14 +728,12 @@ void TestHoldEngine::randomSessionsSendOnlyWellFormedFramesAndOnlyWhileHeld()
             if (!failure.empty())
                 return;
             const bool framed = frame.size() == prefix.size() + 4 && frame.starts_with(prefix) &&
-                                frame.back() == '\r' &&
-                                kAllCodes.count(frame.substr(prefix.size(), 3));
+                                frame.back() == '\r' && isKnownCode(frame.substr(prefix.size(), 3));
             if (!framed)
                 failure = "ill-formed frame " + hex(frame).toStdString();
             else if (step == Step::Advance && !down)
                 failure = "frame sent by a tick with nothing held: " + frame;
-            else if (step == Step::Advance &&
-                     frame != prefix + kHoldCommands.at(std::string(down->control)) + "\r")
+            else if (step == Step::Advance && frame != prefix + holdCommand(down->control) + "\r")
                 failure = "tick sent another command than the held one: " + frame;
             else if (step == Step::Release || step == Step::Select || step == Step::Receive)
                 failure = "frame sent outside a press, click or tick: " + frame;
@@ -784,13 +773,13 @@ void TestHoldEngine::randomSessionsSendOnlyWellFormedFramesAndOnlyWhileHeld()
             } else if (!down && chance(45)) {
                 step = Step::Press;
                 down = &kHoldButtons[pick(kHoldButtons.size())];
-                expected = prefix + kHoldCommands.at(std::string(down->control)) + "\r";
+                expected = prefix + holdCommand(down->control) + "\r";
                 panel.core.press(*down);
                 if (panel.sent.size() != before + 1)
                     failure = "a press sent " + std::to_string(panel.sent.size() - before);
             } else if (down && chance(8)) {
                 step = Step::Press;  // a second mouse button on the held button
-                expected = prefix + kHoldCommands.at(std::string(down->control)) + "\r";
+                expected = prefix + holdCommand(down->control) + "\r";
                 panel.core.press(*down);
                 if (panel.sent.size() != before + 1)
                     failure = "a second press sent " + std::to_string(panel.sent.size() - before);

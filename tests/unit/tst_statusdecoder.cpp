@@ -13,6 +13,7 @@
 #include "core/protocol/statusdecoder.h"
 #include "support/corepanel.h"
 #include "support/fakeserialcontrol.h"
+#include "support/goldentables.h"
 #include "support/recordingdisplays.h"
 #include "support/recordingmessagebox.h"
 #include "support/virtualclock.h"
@@ -44,63 +45,8 @@ QByteArray decodedReply(std::string_view query, std::string_view reply)
 
 constexpr std::array<std::string_view, 6> kPrefixes{"", "AFFF", "A001", "A002", "A003", "A004"};
 
-// The five lookup tables, written out row by row: query, key as received (two characters,
-// one for "CR1") and the status text.
-struct LookupRow {
-    const char *query;
-    const char *reply;
-    const char *text;
-};
-constexpr std::array<LookupRow, 36> kLookupRows{{
-    {"CR0", "00", " Power ON"},
-    {"CR0", "80", " Stand by"},
-    {"CR0", "40", " Count down"},
-    {"CR0", "20", " Cooling down"},
-    {"CR0", "10", " Power abnormality"},
-    {"CR0", "08", " Temperature abnormality"},
-    {"CR0", "28", " Temperature abnormality"},
-    {"CR0", "88", " Temperature abnormality"},
-    {"CR0", "02", " Key input prohibition"},
-    {"CR0", "24", " Cooling down for power save"},
-    {"CR0", "04", " Power save"},
-    {"CR1", "1", " Input 1"},
-    {"CR1", "2", " Input 2"},
-    {"CR1", "3", " Input 3"},
-    {"CR4", "11", " Normally"},
-    {"CR4", "10", " Top/Bottom reversal"},
-    {"CR4", "01", " Left/Right reversal"},
-    {"CR4", "00", " Top/Bottom , Left/Right reversal"},
-    {"CRA", "00", " Video & Audio mute OFF"},
-    {"CRA", "01", " Video mute ON"},
-    {"CRA", "02", " Audio mute ON"},
-    {"CRA", "03", " Video & Audio mute ON"},
-    {"CRA", "80", " No signal"},
-    {"CRA", "FF", " Stand by"},
-    {"CR7", "00", " All OFF : 2 Lamp mode"},
-    {"CR7", "01", " No1 ON  : 2 Lamp mode"},
-    {"CR7", "02", " No2 ON  : 2 Lamp mode"},
-    {"CR7", "03", " No1,2 ON  : 2 Lamp mode"},
-    {"CR7", "10", " All OFF : Half Lamp mode-1"},
-    {"CR7", "11", " No1 ON  : Half Lamp mode-1"},
-    {"CR7", "12", " No2 ON  : Half Lamp mode-1"},
-    {"CR7", "13", " No1,2 ON  : Half Lamp mode-1"},
-    {"CR7", "20", " All OFF : Half Lamp mode-2"},
-    {"CR7", "21", " No1 ON  : Half Lamp mode-2"},
-    {"CR7", "22", " No2 ON  : Half Lamp mode-2"},
-    {"CR7", "23", " No1,2 ON  : Half Lamp mode-2"},
-}};
-
 constexpr std::string_view kPrintable =
     " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz";
-
-const OneShotButton &oneShot(std::string_view control)
-{
-    for (const OneShotButton &button : kOneShotButtons) {
-        if (button.control == control)
-            return button;
-    }
-    qFatal("no one-shot button %s", std::string(control).c_str());
-}
 
 const OneShotButton &queryButton(std::string_view code)
 {
@@ -215,7 +161,7 @@ void TestStatusDecoder::everyLookupRowGivesItsText_data()
     QTest::addColumn<QByteArray>("query");
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QByteArray>("text");
-    for (const LookupRow &row : kLookupRows)
+    for (const golden::LookupRow &row : golden::kLookupRows)
         QTest::addRow("%s %s", row.query, row.reply)
             << QByteArray(row.query) << QByteArray(row.reply) << QByteArray(row.text);
 }
@@ -251,7 +197,7 @@ void TestStatusDecoder::lookupMatchesNothingButItsOwnKeys()
     QFETCH(QByteArray, query);
     QFETCH(int, replyLength);
     std::set<std::string> keys;
-    for (const LookupRow &row : kLookupRows) {
+    for (const golden::LookupRow &row : golden::kLookupRows) {
         if (query == row.query)
             keys.insert(row.reply);
     }

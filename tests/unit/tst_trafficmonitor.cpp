@@ -9,6 +9,7 @@
 #include "core/protocol/oneshotbuttons.h"
 #include "support/corepanel.h"
 #include "support/fakeserialcontrol.h"
+#include "support/goldentables.h"
 #include "support/recordingdisplays.h"
 #include "support/recordingmessagebox.h"
 #include "support/virtualclock.h"
@@ -25,15 +26,6 @@ QByteArray qb(std::string_view text)
 QByteArray hex(std::string_view bytes)
 {
     return qb(bytes).toHex(' ').toUpper();
-}
-
-const OneShotButton &oneShot(std::string_view control)
-{
-    for (const OneShotButton &button : kOneShotButtons) {
-        if (button.control == control)
-            return button;
-    }
-    qFatal("no one-shot button %s", std::string(control).c_str());
 }
 
 // The serial half of the panel on a virtual clock, with the design intervals.
