@@ -56,6 +56,9 @@ done
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 export DISPLAY=$display
+# The panel must come up on that display as a real X window, whatever platform the caller's
+# environment names (ctest may run with QT_QPA_PLATFORM=offscreen exported).
+export QT_QPA_PLATFORM=xcb
 display_up() { xdpyinfo >/dev/null 2>&1; }
 check "an X display starts" wait_for 10 display_up || finish
 
