@@ -1,13 +1,16 @@
 #include <QApplication>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 
 #include "app/demo.h"
 #include "app/options.h"
 #include "app/version.h"
+#include "core/panel/loggingserialcontrol.h"
 #include "qt/qtclock.h"
 #include "qt/qtmessagebox.h"
 #include "qt/qtserialcontrol.h"
+#include "qt/trafficlogfile.h"
 #include "widgets/form1.h"
 
 int main(int argc, char *argv[])
@@ -45,9 +48,18 @@ int main(int argc, char *argv[])
     }
 
     QtClock clock;
-    QtSerialControl comm(devices, clock);
+    QtSerialControl serial(devices, clock);
+    // The log looks on from between the panel and the line; without it nothing is in between.
+    std::unique_ptr<TrafficLogFile> log;
+    std::unique_ptr<LoggingSerialControl> logging;
+    SerialControl *comm = &serial;
+    if (!options.logPath.empty()) {
+        log = std::make_unique<TrafficLogFile>(QString::fromLocal8Bit(options.logPath));
+        logging = std::make_unique<LoggingSerialControl>(serial, devices, *log);
+        comm = logging.get();
+    }
     QtMessageBox messages;
-    Form1 form(clock, comm, messages);
+    Form1 form(clock, *comm, messages);
     messages.setParent(&form);
     if (!form.Form_Load())
         return 1;

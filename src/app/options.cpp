@@ -2,6 +2,15 @@
 
 #include "app/version.h"
 
+namespace {
+
+std::string what(const std::string &option)
+{
+    return option == "--log" ? "a file" : "a device path";
+}
+
+}  // namespace
+
 Options Options::parse(const std::vector<std::string> &arguments)
 {
     Options options;
@@ -37,15 +46,17 @@ Options Options::parse(const std::vector<std::string> &arguments)
             target = &options.devices.com1;
         else if (name == "--com2")
             target = &options.devices.com2;
+        else if (name == "--log")
+            target = &options.logPath;
         if (!target)
             return fail("unknown option '" + argument + "'");
         if (!hasValue) {
             if (i + 1 >= arguments.size())
-                return fail("option '" + name + "' needs a device path");
+                return fail("option '" + name + "' needs " + what(name));
             value = arguments[++i];
         }
         if (value.empty())
-            return fail("option '" + name + "' needs a device path");
+            return fail("option '" + name + "' needs " + what(name));
         *target = value;
     }
     return options;
@@ -60,6 +71,7 @@ std::string usage()
            "  --com2 PATH   device that COM2 stands for (default /dev/ttyS1)\n"
            "  --demo        run on built-in simulated projectors: a chain of four as COM1,\n"
            "                a single one as COM2\n"
+           "  --log FILE    append every frame sent and every piece received to FILE\n"
            "  --version     print the version and exit\n"
            "  -h, --help    print this help and exit\n"
            "\n"

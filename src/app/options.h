@@ -13,7 +13,8 @@ struct Options {
     Action action = Action::Run;
     DeviceMap devices;
     bool demo = false;
-    std::string error;  // for Action::Error
+    std::string logPath;  // the traffic log; empty: none
+    std::string error;    // for Action::Error
 
     static Options parse(const std::vector<std::string> &arguments);
 };

@@ -11,6 +11,7 @@ struct HoldButton {
     enum class Kind { Ordinary, Arrow, DigitalZoom };
 
     std::string_view control;
+    std::string_view name;  // what koru-ctl calls it: stable, lower case, from its function
     std::string_view heading;
     std::string_view caption;
     std::uint8_t code;  // what heldKey holds while it is down
@@ -22,23 +23,29 @@ struct HoldButton {
 };
 
 inline constexpr std::array<HoldButton, 17> kHoldButtons{{
-    {"Command1", "VOL", "+", 1, "C09", HoldButton::Kind::Ordinary, 250, 200, 245},
-    {"Command2", "VOL", "-", 2, "C0A", HoldButton::Kind::Ordinary, 250, 200, 245},
-    {"Command5", "", "\u2191", 3, "C3C", HoldButton::Kind::Arrow},
-    {"Command7", "", "\u2193", 4, "C3D", HoldButton::Kind::Arrow},
-    {"Command9", "", "\u2190", 5, "C3B", HoldButton::Kind::Arrow},
-    {"Command8", "", "\u2192", 6, "C3A", HoldButton::Kind::Arrow},
-    {"Command15", "Zoom", "+", 7, "C47", HoldButton::Kind::Ordinary, 50, 25, 25},
-    {"Command35", "Zoom", "-", 8, "C46", HoldButton::Kind::Ordinary, 50, 25, 25},
-    {"Command36", "Focus", "+", 9, "C4B", HoldButton::Kind::Ordinary, 50, 25, 25},
-    {"Command37", "Focus", "-", 10, "C4A", HoldButton::Kind::Ordinary, 50, 25, 25},
-    {"Command6", "", "SELECT", 13, "C3F", HoldButton::Kind::Ordinary, 500, 200, 245},
-    {"Command48", "D.Zoom", "+", 17, "C30", HoldButton::Kind::DigitalZoom, 250, 200, 245},
-    {"Command49", "D.Zoom", "-", 18, "C31", HoldButton::Kind::DigitalZoom, 250, 200, 245},
-    {"Command50", "Keystone", "+", 19, "C8E", HoldButton::Kind::Ordinary, 250, 200, 245},
-    {"Command51", "Keystone", "-", 20, "C8F", HoldButton::Kind::Ordinary, 250, 200, 245},
-    {"Command59", "LENS SHIFT", "\u2191", 21, "C5D", HoldButton::Kind::Ordinary, 50, 25, 25},
-    {"Command62", "LENS SHIFT", "\u2193", 22, "C5E", HoldButton::Kind::Ordinary, 50, 25, 25},
+    {"Command1", "vol-up", "VOL", "+", 1, "C09", HoldButton::Kind::Ordinary, 250, 200, 245},
+    {"Command2", "vol-down", "VOL", "-", 2, "C0A", HoldButton::Kind::Ordinary, 250, 200, 245},
+    {"Command5", "arrow-up", "", "\u2191", 3, "C3C", HoldButton::Kind::Arrow},
+    {"Command7", "arrow-down", "", "\u2193", 4, "C3D", HoldButton::Kind::Arrow},
+    {"Command9", "arrow-left", "", "\u2190", 5, "C3B", HoldButton::Kind::Arrow},
+    {"Command8", "arrow-right", "", "\u2192", 6, "C3A", HoldButton::Kind::Arrow},
+    {"Command15", "zoom-in", "Zoom", "+", 7, "C47", HoldButton::Kind::Ordinary, 50, 25, 25},
+    {"Command35", "zoom-out", "Zoom", "-", 8, "C46", HoldButton::Kind::Ordinary, 50, 25, 25},
+    {"Command36", "focus-up", "Focus", "+", 9, "C4B", HoldButton::Kind::Ordinary, 50, 25, 25},
+    {"Command37", "focus-down", "Focus", "-", 10, "C4A", HoldButton::Kind::Ordinary, 50, 25, 25},
+    {"Command6", "select", "", "SELECT", 13, "C3F", HoldButton::Kind::Ordinary, 500, 200, 245},
+    {"Command48", "d-zoom-in", "D.Zoom", "+", 17, "C30", HoldButton::Kind::DigitalZoom, 250, 200,
+     245},
+    {"Command49", "d-zoom-out", "D.Zoom", "-", 18, "C31", HoldButton::Kind::DigitalZoom, 250, 200,
+     245},
+    {"Command50", "keystone-up", "Keystone", "+", 19, "C8E", HoldButton::Kind::Ordinary, 250, 200,
+     245},
+    {"Command51", "keystone-down", "Keystone", "-", 20, "C8F", HoldButton::Kind::Ordinary, 250, 200,
+     245},
+    {"Command59", "lens-shift-up", "LENS SHIFT", "\u2191", 21, "C5D", HoldButton::Kind::Ordinary,
+     50, 25, 25},
+    {"Command62", "lens-shift-down", "LENS SHIFT", "\u2193", 22, "C5E", HoldButton::Kind::Ordinary,
+     50, 25, 25},
 }};
 
 // What the release of "SELECT" leaves in heldKey, and the command the repeat table pairs with

@@ -4,6 +4,7 @@
 #include <span>
 
 #include "core/protocol/frame.h"
+#include "core/protocol/rendering.h"
 
 namespace {
 
@@ -108,9 +109,33 @@ std::optional<std::string> rawEcho(std::string_view r)
     return std::string(r);
 }
 
+// The replies that the status display echoes, as they came: r is the reply without its
+// carriage return. Rendered place 2k is reply character k, so these pick the same characters.
+std::optional<std::string> plainLampTime(std::string_view r)
+{
+    return " " + *lampTime(head(r, 9));
+}
+
+std::optional<std::string> plainTemperatures(std::string_view r)
+{
+    std::string text = " S1=";
+    text += head(r, 5);
+    text += " C, S2= ";
+    text += places(r, 8, 11);
+    text += " C";
+    return text;
+}
+
+std::optional<std::string> plainEcho(std::string_view r)
+{
+    return " " + std::string(r);
+}
+
 struct Query {
     std::string_view code;
     std::optional<std::string> (*decode)(std::string_view r);
+    // For the echoing queries; the others read the same either way.
+    std::optional<std::string> (*plain)(std::string_view r) = nullptr;
 };
 
 // Tried in this order; lastCommand can equal at most one of them.
@@ -118,9 +143,9 @@ constexpr std::array<Query, 8> kQueries{{
     {"CR0", [](std::string_view r) { return lookUp(kPowerStatus, head(r, 4)); }},
     {"CR1", [](std::string_view r) { return lookUp(kInput, head(r, 2)); }},
     {"CR4", [](std::string_view r) { return lookUp(kReversal, head(r, 4)); }},
-    {"CR3", lampTime},
-    {"CR6", temperatures},
-    {"CR9", rawEcho},
+    {"CR3", lampTime, plainLampTime},
+    {"CR6", temperatures, plainTemperatures},
+    {"CR9", rawEcho, plainEcho},
     {"CRA", [](std::string_view r) { return lookUp(kMuteAndSignal, head(r, 4)); }},
     {"CR7", [](std::string_view r) { return lookUp(kLampMode, head(r, 4)); }},
 }};
@@ -140,6 +165,37 @@ std::optional<std::string> decodeStatus(std::string_view rxdText, std::string_vi
     for (const Query &query : kQueries) {
         if (isFrameOf(lastCommand, idPrefix, query.code))
             return query.decode(rxdText);
+    }
+    return std::nullopt;
+}
+
+bool isStatusQuery(std::string_view code)
+{
+    for (const Query &query : kQueries) {
+        if (query.code == code)
+            return true;
+    }
+    return false;
+}
+
+std::optional<std::string> decodeReply(std::string_view reply, std::string_view lastCommand,
+                                       std::string_view idPrefix)
+{
+    for (const Query &query : kQueries) {
+        if (!isFrameOf(lastCommand, idPrefix, query.code))
+            continue;
+        std::optional<std::string> text;
+        if (query.plain) {
+            std::string_view payload = reply;
+            if (payload.ends_with('\r'))
+                payload.remove_suffix(1);
+            text = query.plain(payload);
+        } else {
+            text = query.decode(renderTraffic(reply));
+        }
+        if (text && text->starts_with(' '))
+            text->erase(0, 1);
+        return text;
     }
     return std::nullopt;
 }

@@ -12,3 +12,14 @@
 // the prefix now in force or the reply matches no row.
 std::optional<std::string> decodeStatus(std::string_view rxdText, std::string_view lastCommand,
                                         std::string_view idPrefix);
+
+// Whether code is one of the status queries, whose replies the functions here decode.
+bool isStatusQuery(std::string_view code);
+
+// The reply to a status query as a script reads it: the status display's text without its
+// leading space, except that lamp hours, temperatures and the model are given as the
+// characters came rather than spaced out as the RXD display shows them ("01234 Hour Use").
+// reply is the received text up to and including its carriage return. Nothing when
+// lastCommand is not a status query under idPrefix or the reply matches no row.
+std::optional<std::string> decodeReply(std::string_view reply, std::string_view lastCommand,
+                                       std::string_view idPrefix);

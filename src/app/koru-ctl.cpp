@@ -1,0 +1,98 @@
+#include <QCoreApplication>
+#include <QTimer>
+#include <iostream>
+#include <memory>
+
+#include "app/panelsettings.h"
+#include "app/version.h"
+#include "core/ctl/commandrunner.h"
+#include "core/ctl/ctloptions.h"
+#include "core/ctl/ctloutput.h"
+#include "core/panel/loggingserialcontrol.h"
+#include "qt/qtclock.h"
+#include "qt/qtserialcontrol.h"
+#include "qt/trafficlogfile.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr int kPortError = 3;
+
+void print(const CtlOptions &options, const CtlResult &result)
+{
+    if (options.json) {
+        std::cout << jsonLine(result) << '\n';
+    } else {
+        if (result.ok())
+            std::cout << result.text << '\n';
+        else if (result.error == "NAK")
+            std::cout << "NAK\n";
+        else
+            std::cerr << "koru-ctl: " << result.command << ": " << result.error << '\n';
+        if (options.verbose && !result.reply.empty())
+            std::cout << escapeTraffic(result.reply) << '\n';
+    }
+    std::cout.flush();
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    const CtlOptions options = CtlOptions::parse(std::vector<std::string>(argv, argv + argc));
+    switch (options.action) {
+    case CtlOptions::Action::Help:
+        std::cout << ctlUsage();
+        return 0;
+    case CtlOptions::Action::Version:
+        std::cout << "koru-ctl " << kFileVersion << '\n';
+        return 0;
+    case CtlOptions::Action::List:
+        std::cout << commandList();
+        return 0;
+    case CtlOptions::Action::Error:
+        std::cerr << "koru-ctl: " << options.error << "\n\n" << ctlUsage();
+        return kUsageError;
+    case CtlOptions::Action::Run:
+        break;
+    }
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("koru-ctl"));
+
+    DeviceMap devices;
+    devices.com1 = options.port.value_or(panelCom1().value_or(devices.com1));
+    QtClock clock;
+    QtSerialControl serial(devices, clock);
+    std::unique_ptr<TrafficLogFile> log;
+    std::unique_ptr<LoggingSerialControl> logging;
+    SerialControl *port = &serial;
+    if (!options.logPath.empty()) {
+        log = std::make_unique<TrafficLogFile>(QString::fromLocal8Bit(options.logPath));
+        logging = std::make_unique<LoggingSerialControl>(serial, devices, *log);
+        port = logging.get();
+    }
+    port->setCommPort(1);
+    if (!port->setSettings(std::to_string(options.baud) + ",N,8,1"))
+        return kUsageError;
+    if (const auto error = port->setPortOpen(true)) {
+        std::cerr << "koru-ctl: " << error->description << '\n';
+        return kPortError;
+    }
+
+    const auto steps = planCommands(options.commands, options.repeat);
+    CommandRunner runner(*port, clock, options.idPrefix, options.timeoutMs);
+    int status = 0;
+    // Started from the event loop, so that replies and time-outs arrive through it.
+    QTimer::singleShot(0, &app, [&] {
+        runner.run(
+            *steps, [&options](const CtlResult &result) { print(options, result); },
+            [&status](int exitStatus) {
+                status = exitStatus;
+                QCoreApplication::exit(exitStatus);
+            });
+    });
+    QCoreApplication::exec();
+    port->closePort();
+    return status;
+}

@@ -1,0 +1,38 @@
+#include "core/ctl/ctloutput.h"
+
+#include "core/ctl/commandrunner.h"
+
+std::string jsonString(std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string json = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json.push_back('\\');
+            json.push_back(c);
+        } else if (byte < 0x20 || byte >= 0x7f) {
+            // Replies are bytes, not UTF-8: each stands for the character of its value.
+            json += "\\u00";
+            json.push_back(kHex[byte >> 4]);
+            json.push_back(kHex[byte & 0xf]);
+        } else {
+            json.push_back(c);
+        }
+    }
+    json.push_back('"');
+    return json;
+}
+
+std::string jsonLine(const CtlResult &result)
+{
+    std::string line = "{\"command\":" + jsonString(result.command) +
+                       ",\"frame\":" + jsonString(result.frame) +
+                       ",\"reply\":" + jsonString(result.reply);
+    if (result.ok())
+        line += ",\"text\":" + jsonString(result.text);
+    else
+        line += ",\"error\":" + jsonString(result.error);
+    line += "}";
+    return line;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "core/panel/devicemap.h"
+#include "core/panel/serialcontrol.h"
+
+// Where a traffic log goes. Called on the send and receive paths, so it must not block:
+// an implementation buffers and writes later.
+class TrafficLogSink {
+public:
+    enum class Direction { Tx, Rx };
+
+    virtual void record(Direction direction, std::string_view port, std::string_view bytes) = 0;
+
+protected:
+    ~TrafficLogSink() = default;
+};
+
+// The bytes of a log line: "\r", "\\" and "\xHH" (lower-case hex, as the simulator's log) for
+// every other control or non-ASCII byte, so that a line holds no control character.
+std::string escapeTraffic(std::string_view bytes);
+// "<time> TX|RX <port> <escaped bytes>".
+std::string formatTrafficLine(std::string_view time, TrafficLogSink::Direction direction,
+                              std::string_view port, std::string_view bytes);
+
+// A serial control that tells a log what passes through another one and otherwise forwards
+// everything to it, so that the panel's logic runs unchanged with or without a log.
+class LoggingSerialControl final : public SerialControl, private SerialControl::Events {
+public:
+    LoggingSerialControl(SerialControl &inner, DeviceMap devices, TrafficLogSink &sink);
+    ~LoggingSerialControl() override;
+
+    void setCommPort(int port) override { m_inner.setCommPort(port); }
+    int commPort() const override { return m_inner.commPort(); }
+    [[nodiscard]] bool setSettings(std::string_view settings) override
+    {
+        return m_inner.setSettings(settings);
+    }
+    std::string settings() const override { return m_inner.settings(); }
+    bool portOpen() const override { return m_inner.portOpen(); }
+    [[nodiscard]] std::optional<SerialError> setPortOpen(bool open) override
+    {
+        return m_inner.setPortOpen(open);
+    }
+    bool output(std::string_view frame) override;
+
+private:
+    void received(std::string_view bytes) override;
+    void lost() override { reportLost(); }
+
+    SerialControl &m_inner;
+    DeviceMap m_devices;
+    TrafficLogSink &m_sink;
+};

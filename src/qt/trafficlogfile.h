@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QFile>
+#include <QObject>
+#include <QTimer>
+
+#include "core/panel/loggingserialcontrol.h"
+
+// The traffic log in a file, appended to. A record is stamped at once and written when the
+// event loop next runs, so the send that made it is never held up by the disk. A file that
+// cannot be opened or written gives one warning on standard error, and logging stops there.
+class TrafficLogFile final : public QObject, public TrafficLogSink {
+    Q_OBJECT
+public:
+    explicit TrafficLogFile(const QString &path, QObject *parent = nullptr);
+    ~TrafficLogFile() override;
+
+    void record(Direction direction, std::string_view port, std::string_view bytes) override;
+    // Writes what is buffered now.
+    void flush();
+    bool failed() const { return m_failed; }
+
+private:
+    void fail(const QString &reason);
+
+    QString m_path;
+    QFile m_file;
+    QByteArray m_pending;
+    QTimer m_flushTimer;
+    bool m_failed = false;
+};
