@@ -1,7 +1,7 @@
 // The command line of koru-panel.
-#include "app/options.h"
-
 #include <QTest>
+
+#include "app/options.h"
 
 class TestOptions : public QObject {
     Q_OBJECT
@@ -9,6 +9,7 @@ private Q_SLOTS:
     void parses_data();
     void parses();
     void helpListsEveryOption();
+    void logTakesAFileAndIsOffWithoutIt();
     void versionGivesTheFileVersionAndComment();
 };
 
@@ -22,24 +23,26 @@ void TestOptions::parses_data()
     QTest::addColumn<QString>("error");
     const int run = int(Options::Action::Run);
     const int fail = int(Options::Action::Error);
-    QTest::newRow("none: the designed ports")
-        << QStringList{} << run << "/dev/ttyS0" << "/dev/ttyS1" << false << "";
-    QTest::newRow("both mapped")
-        << QStringList{"--com1", "/dev/ttyUSB0", "--com2=/dev/serial/by-id/usb-x-port0"} << run
-        << "/dev/ttyUSB0" << "/dev/serial/by-id/usb-x-port0" << false << "";
-    QTest::newRow("demo") << QStringList{"--demo"} << run << "/dev/ttyS0" << "/dev/ttyS1" << true
-                          << "";
+    QTest::newRow("none: the designed ports") << QStringList{} << run << "/dev/ttyS0"
+                                              << "/dev/ttyS1" << false << "";
+    QTest::newRow("both mapped") << QStringList{"--com1", "/dev/ttyUSB0",
+                                                "--com2=/dev/serial/by-id/usb-x-port0"}
+                                 << run << "/dev/ttyUSB0"
+                                 << "/dev/serial/by-id/usb-x-port0" << false << "";
+    QTest::newRow("demo") << QStringList{"--demo"} << run << "/dev/ttyS0"
+                          << "/dev/ttyS1" << true << "";
     QTest::newRow("help wins") << QStringList{"--com1", "/dev/x", "-h"}
-                               << int(Options::Action::Help) << "/dev/x" << "/dev/ttyS1" << false
-                               << "";
+                               << int(Options::Action::Help) << "/dev/x"
+                               << "/dev/ttyS1" << false << "";
     QTest::newRow("version") << QStringList{"--version"} << int(Options::Action::Version)
-                             << "/dev/ttyS0" << "/dev/ttyS1" << false << "";
+                             << "/dev/ttyS0"
+                             << "/dev/ttyS1" << false << "";
     QTest::newRow("unknown") << QStringList{"--baud", "9600"} << fail << "/dev/ttyS0"
                              << "/dev/ttyS1" << false << "unknown option '--baud'";
-    QTest::newRow("path missing") << QStringList{"--com2"} << fail << "/dev/ttyS0" << "/dev/ttyS1"
-                                  << false << "option '--com2' needs a device path";
-    QTest::newRow("empty path") << QStringList{"--com1="} << fail << "/dev/ttyS0" << "/dev/ttyS1"
-                                << false << "option '--com1' needs a device path";
+    QTest::newRow("path missing") << QStringList{"--com2"} << fail << "/dev/ttyS0"
+                                  << "/dev/ttyS1" << false << "option '--com2' needs a device path";
+    QTest::newRow("empty path") << QStringList{"--com1="} << fail << "/dev/ttyS0"
+                                << "/dev/ttyS1" << false << "option '--com1' needs a device path";
 }
 
 void TestOptions::parses()
@@ -67,8 +70,19 @@ void TestOptions::parses()
 void TestOptions::helpListsEveryOption()
 {
     const std::string text = usage();
-    for (const char *option : {"--com1 PATH", "--com2 PATH", "--demo", "--version", "--help"})
+    for (const char *option :
+         {"--com1 PATH", "--com2 PATH", "--demo", "--log FILE", "--version", "--help"})
         QVERIFY2(text.find(option) != std::string::npos, option);
+}
+
+void TestOptions::logTakesAFileAndIsOffWithoutIt()
+{
+    QCOMPARE(Options::parse({"koru-panel"}).logPath, std::string());
+    QCOMPARE(Options::parse({"koru-panel", "--log", "/tmp/t.log"}).logPath,
+             std::string("/tmp/t.log"));
+    const Options missing = Options::parse({"koru-panel", "--log"});
+    QCOMPARE(missing.action, Options::Action::Error);
+    QCOMPARE(missing.error, std::string("option '--log' needs a file"));
 }
 
 void TestOptions::versionGivesTheFileVersionAndComment()
