@@ -3,6 +3,8 @@
 // text is decoded as it is and as the RXD display would show it (its rendering), since the
 // decoder only ever sees renderings in the panel.
 //
+// decodeReply is given the input as the reply itself.
+//
 // Properties: a result comes only for one of the eight status queries framed under idPrefix;
 // each rule shapes its result as documented; a printable RXD text gives a printable result.
 
@@ -63,6 +65,30 @@ void checkDecoding(std::string_view rxd, std::string_view lastCommand, std::stri
         KORU_CHECK(isPrintableAscii(*status));
 }
 
+// The form koru-ctl prints: the same rows, and the echoing queries' characters as they came.
+void checkReply(std::string_view reply, std::string_view lastCommand, std::string_view idPrefix)
+{
+    const std::optional<std::string> text = decodeReply(reply, lastCommand, idPrefix);
+    const std::optional<std::string_view> query = queryOf(lastCommand, idPrefix);
+    if (query)
+        KORU_CHECK(isStatusQuery(*query));
+    if (!query) {
+        KORU_CHECK(!text);
+        return;
+    }
+    if (*query == "CR3" || *query == "CR6" || *query == "CR9") {
+        KORU_CHECK(text.has_value());
+        if (*query == "CR9")
+            KORU_CHECK(*text + (reply.ends_with('\r') ? "\r" : "") == reply);
+        return;
+    }
+    const std::optional<std::string> status =
+        decodeStatus(renderTraffic(reply), lastCommand, idPrefix);
+    KORU_CHECK(text.has_value() == status.has_value());
+    if (text)
+        KORU_CHECK(" " + *text == *status);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -80,5 +106,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     checkDecoding(input, lastCommand, idPrefix);
     checkDecoding(renderTraffic(input), lastCommand, idPrefix);
+    checkReply(input, lastCommand, idPrefix);
     return 0;
 }
