@@ -7,7 +7,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -17,7 +16,6 @@
 #include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
 #include "qt/trafficlogfile.h"
-#include "sim/qt/projectorsimulator.h"
 #include "support/recordingmessagebox.h"
 #include "widgets/form1.h"
 
@@ -95,50 +93,38 @@ Run koruCtl(const QStringList &arguments, const QString &configHome = {})
     return run;
 }
 
-// The simulator's RX events as frames, escaped: "AFFF C00" is "AFFFC00\r".
-QStringList simFrames(const Sim &sim)
+// What the simulator's log says it took, as frames ("AFFF C00" is "AFFFC00\\r"), and sent.
+std::pair<QStringList, QString> simTraffic(const Sim &sim)
 {
     QStringList frames;
-    for (const QString &event : sim.events(QStringLiteral("RX"))) {
-        const QString prefix = event.section(QLatin1Char(' '), 0, 0);
-        frames << (prefix == QLatin1String("-") ? QString() : prefix) +
-                      event.section(QLatin1Char(' '), 1) + QStringLiteral("\\r");
-    }
-    return frames;
-}
-
-// The simulator's replies, escaped, one after another.
-QString simReplies(const Sim &sim)
-{
+    for (const QString &event : sim.events(QStringLiteral("RX")))
+        frames << QString(event).remove(QRegularExpression(QStringLiteral("^- | "))) + "\\r";
     QString replies;
     for (const QString &event : sim.events(QStringLiteral("TX")))
         replies += event.section(QLatin1Char(' '), 1);
-    return replies;
+    return {frames, replies};
 }
 
-// A traffic log's frames sent and everything received; false when a line is malformed.
-bool readTrafficLog(const QString &path, const QString &port, QStringList *sent, QString *received)
+// A traffic log's frames sent and everything received; nothing when a line is malformed.
+std::pair<QStringList, QString> readTrafficLog(const QString &path, const QString &port)
 {
     static const QRegularExpression line(
         QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d) "
                        "(TX|RX) (\\S+) (.*)$"));
     QFile file(path);
+    std::pair<QStringList, QString> traffic;
     if (!file.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray &bytes : file.readAll().split('\n')) {
-        if (bytes.isEmpty())
-            continue;
+        return {};
+    for (const QByteArray &bytes : file.readAll().trimmed().split('\n')) {
         const auto match = line.match(QString::fromLatin1(bytes));
-        if (!match.hasMatch() || match.captured(3) != port) {
-            qWarning("malformed line: %s", bytes.constData());
-            return false;
-        }
+        if (!match.hasMatch() || match.captured(3) != port)
+            return {{QStringLiteral("malformed: ") + QString::fromLatin1(bytes)}, {}};
         if (match.captured(2) == QLatin1String("TX"))
-            *sent << match.captured(4);
+            traffic.first << match.captured(4);
         else
-            *received += match.captured(4);
+            traffic.second += match.captured(4);
     }
-    return true;
+    return traffic;
 }
 
 }  // namespace
@@ -290,10 +276,11 @@ void TestKoruCtl::shouldExitWithItsStatus()
 
 void TestKoruCtl::shouldExitWith1OnNakForAnUnknownCode()
 {
-    ProjectorSimulator simulator;
-    QVERIFY(simulator.openPty());
+    QTemporaryDir dir;
+    Sim sim(dir.filePath(QStringLiteral("sim.log")));
+    QVERIFY(sim.waitListening());
     QtClock clock;
-    QtSerialControl comm(DeviceMap{simulator.slavePath().toStdString(), {}}, clock);
+    QtSerialControl comm(DeviceMap{sim.path().toStdString(), {}}, clock);
     QVERIFY(comm.setSettings("19200,N,8,1"));
     QVERIFY(!comm.setPortOpen(true));
     CommandRunner runner(comm, clock, "A001", 500);
@@ -333,31 +320,22 @@ void TestKoruCtl::logShouldMatchTheSimulatorsFrameForFrame()
     const Run run = koruCtl({"--port", sim.path(), "--log", log, "--address", "all", "power-on",
                              "status", "zoom-in", "--repeat", "2", "input-2", "lamp-time"});
     QVERIFY2(run.exitCode == 0, run.err.constData());
-    QStringList sent;
-    QString received;
-    QVERIFY(readTrafficLog(log, sim.path(), &sent, &received));
+    const auto [sent, received] = readTrafficLog(log, sim.path());
     QCOMPARE(sent, QStringList({"AFFFC00\\r", "AFFFCR0\\r", "AFFFC47\\r", "AFFFC47\\r",
                                 "AFFFC06\\r", "AFFFCR3\\r"}));
-    QCOMPARE(sent, simFrames(sim));
-    QCOMPARE(received, simReplies(sim));
+    QCOMPARE(std::pair(sent, received), simTraffic(sim));
 }
 
 void TestKoruCtl::panelLogShouldMatchTheSimulatorsFrameForFrame()
 {
     QTemporaryDir dir;
-    ProjectorSimulator simulator({.chainLength = 2});
-    QVERIFY(simulator.openPty());
-    QStringList frames;
-    QString replies;
-    connect(&simulator, &ProjectorSimulator::traffic, this, [&](const SimEvent &event) {
-        if (event.kind == SimEvent::Kind::Received)
-            frames << QString::fromStdString(event.prefix + event.code + "\r");
-        else if (event.kind == SimEvent::Kind::Replied)
-            replies += QString::fromStdString(escapeTraffic(event.bytes));
-    });
-    const DeviceMap devices{simulator.slavePath().toStdString(), "/dev/nonexistent-koru"};
+    Sim sim(dir.filePath(QStringLiteral("sim.log")));
+    QVERIFY(sim.waitListening());
+    const DeviceMap devices{sim.path().toStdString(), "/dev/nonexistent-koru"};
     const QString logPath = dir.filePath(QStringLiteral("panel.log"));
+    const auto panelTraffic = [&] { return readTrafficLog(logPath, sim.path()); };
     {
+        // Wired as koru-panel --log wires it.
         QtClock clock;
         QtSerialControl serial(devices, clock);
         TrafficLogFile log(logPath);
@@ -368,27 +346,15 @@ void TestKoruCtl::panelLogShouldMatchTheSimulatorsFrameForFrame()
         QVERIFY(form.Form_Load());
         form.show();
         for (const char *button : {"Command17", "Command44", "Command27"}) {
-            const qsizetype before = frames.size();
+            const qsizetype before = sim.events(QStringLiteral("TX")).size();
             QTest::mouseClick(form.findChild<QWidget *>(button), Qt::LeftButton);
-            QTRY_COMPARE_WITH_TIMEOUT(frames.size(), before + 1, kTimeoutMs);
+            QTRY_COMPARE_WITH_TIMEOUT(sim.events(QStringLiteral("TX")).size(), before + 1,
+                                      kTimeoutMs);
         }
-        // Every reply in the log, and so through the panel's line, before the port closes.
-        const auto logged = [&] {
-            QStringList ignored;
-            QString received;
-            readTrafficLog(logPath, simulator.slavePath(), &ignored, &received);
-            return received;
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(logged(), QStringLiteral("\\x06\\r40\\r\\x06\\r"), kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(panelTraffic().second, simTraffic(sim).second, kTimeoutMs);
     }
-    QStringList sent;
-    QString received;
-    QVERIFY(readTrafficLog(logPath, simulator.slavePath(), &sent, &received));
-    QCOMPARE(sent, QStringList({"C00\\r", "CR0\\r", "C05\\r"}));
-    for (QString &frame : frames)
-        frame = QString::fromStdString(escapeTraffic(frame.toStdString()));
-    QCOMPARE(sent, frames);
-    QCOMPARE(received, replies);
+    QCOMPARE(panelTraffic().first, QStringList({"C00\\r", "CR0\\r", "C05\\r"}));
+    QCOMPARE(panelTraffic(), simTraffic(sim));
 }
 
 QTEST_MAIN(TestKoruCtl)
