@@ -34,9 +34,9 @@ std::vector<NamedCommand> namedCommands()
 
 std::optional<NamedCommand> findCommand(std::string_view name)
 {
-    for (NamedCommand &command : namedCommands()) {
+    for (const NamedCommand &command : namedCommands()) {
         if (command.name == name)
-            return std::move(command);
+            return command;
     }
     return std::nullopt;
 }
