@@ -241,6 +241,9 @@ void TestKoruCtl::shouldExitWithItsStatus_data()
     QTest::newRow("usage") << QStringList{} << QStringList{"--port", "/dev/null", "power-of"} << 2
                            << ""
                            << "koru-ctl: unknown command 'power-of'";
+    QTest::newRow("bad address") << QStringList{} << QStringList{"--address", "005", "status"} << 2
+                                 << ""
+                                 << "koru-ctl: option '--address' takes single";
     QTest::newRow("list") << QStringList{} << QStringList{"--list"} << 0
                           << "power-on          C00  POWER ON\n"
                           << "";

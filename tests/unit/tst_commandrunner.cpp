@@ -1,11 +1,10 @@
 // koru-ctl's core on virtual time: the names from the command tables, the runner's replies,
-// time-outs, repeats and exit status, and its command line.
+// time-outs, repeats and exit status.
 #include <QRegularExpression>
 #include <QTest>
 #include <set>
 
 #include "core/ctl/commandrunner.h"
-#include "core/ctl/ctloptions.h"
 #include "core/protocol/commandnames.h"
 #include "support/fakeserialcontrol.h"
 #include "support/virtualclock.h"
@@ -27,8 +26,6 @@ private Q_SLOTS:
     void shouldReportEachReplyAndExitStatus();
     void repeatShouldSendAtTheButtonsInterval_data();
     void repeatShouldSendAtTheButtonsInterval();
-    void shouldRefuseBadCommandLines_data();
-    void shouldRefuseBadCommandLines();
 };
 
 void TestCommandRunner::namesShouldBeUniqueLowerCaseAndFindTheirRow()
@@ -162,43 +159,6 @@ void TestCommandRunner::repeatShouldSendAtTheButtonsInterval()
     }
     QCOMPARE(sent, sentAtMs);
     QCOMPARE(status, 0);
-}
-
-void TestCommandRunner::shouldRefuseBadCommandLines_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("complaint");  // empty: accepted
-    QTest::newRow("all options") << QStringList{"--port", "/dev/pts/3", "--baud=9600", "--address",
-                                                "ALL",    "--timeout",  "50",          "--repeat",
-                                                "4",      "--json",     "-v",          "status"}
-                                 << "";
-    QTest::newRow("unknown command") << QStringList{"status", "power-of"} << "power-of";
-    QTest::newRow("bad baud") << QStringList{"--baud", "4800", "status"} << "--baud";
-    QTest::newRow("bad address") << QStringList{"--address", "005", "status"} << "--address";
-    QTest::newRow("zero repeat") << QStringList{"--repeat", "0", "vol-up"} << "--repeat";
-    QTest::newRow("missing value") << QStringList{"status", "--port"} << "--port";
-}
-
-void TestCommandRunner::shouldRefuseBadCommandLines()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, complaint);
-    std::vector<std::string> args{"koru-ctl"};
-    for (const QString &argument : arguments)
-        args.push_back(argument.toStdString());
-    const CtlOptions options = CtlOptions::parse(args);
-    if (complaint.isEmpty()) {
-        QCOMPARE(options.action, CtlOptions::Action::Run);
-        QCOMPARE(options.port.value_or(""), std::string("/dev/pts/3"));
-        QCOMPARE(options.baud, 9600);
-        QCOMPARE(options.idPrefix, std::string("AFFF"));
-        QCOMPARE(options.timeoutMs, 50);
-        QCOMPARE(options.repeat, 4);
-        QVERIFY(options.json && options.verbose);
-        return;
-    }
-    QCOMPARE(options.action, CtlOptions::Action::Error);
-    QVERIFY2(QString::fromStdString(options.error).contains(complaint), options.error.c_str());
 }
 
 QTEST_APPLESS_MAIN(TestCommandRunner)

@@ -78,11 +78,9 @@ void TestOptions::helpListsEveryOption()
 void TestOptions::logTakesAFileAndIsOffWithoutIt()
 {
     QCOMPARE(Options::parse({"koru-panel"}).logPath, std::string());
-    QCOMPARE(Options::parse({"koru-panel", "--log", "/tmp/t.log"}).logPath,
-             std::string("/tmp/t.log"));
-    const Options missing = Options::parse({"koru-panel", "--log"});
-    QCOMPARE(missing.action, Options::Action::Error);
-    QCOMPARE(missing.error, std::string("option '--log' needs a file"));
+    QCOMPARE(Options::parse({"koru-panel", "--log", "t.log"}).logPath, std::string("t.log"));
+    QCOMPARE(Options::parse({"koru-panel", "--log"}).error,
+             std::string("option '--log' needs a file"));
 }
 
 void TestOptions::versionGivesTheFileVersionAndComment()
