@@ -3,8 +3,8 @@
 PanelCore::PanelCore(Clock &clock, SerialControl &comm, PanelDisplays &displays,
                      MessageBox &messages, std::string appTitle)
     : m_comm(comm),
-      m_commands(m_traffic),
       m_traffic(clock, comm, displays, m_commands),
+      m_commands(m_traffic),
       m_holds(clock, m_commands, m_traffic),
       m_ports(comm, m_traffic, messages, std::move(appTitle))
 {

@@ -60,8 +60,8 @@ private:
     SerialControl &m_comm;
     // The sender writes to the traffic monitor, which reads back what it sent: each holds the
     // other by reference, and neither uses it before both are built.
-    CommandSender m_commands;
     TrafficMonitor m_traffic;
+    CommandSender m_commands;
     HoldEngine m_holds;
     PortConfiguration m_ports;
 };
