@@ -265,13 +265,22 @@ bool Form1::Form_Load()
     move(area.x() + qRound(place.left / tw), area.y() + qRound(place.top / tw));
     setHeight(views::kCompactHeight);
 
+    m_core->setOnStartUpFailure([this](const SerialError &error) {
+        showStartUpFailure(error);
+        endProgram(1);
+    });
     if (const auto error = m_core->startUp()) {
-        m_messages.show(MessageBox::Icon::Critical, std::string(kAppTitle),
-                        "Error " + std::to_string(error->number()) + ": " + error->description);
+        showStartUpFailure(*error);
         return false;
     }
     selectOption("Option1");
     return true;
+}
+
+void Form1::showStartUpFailure(const SerialError &error)
+{
+    m_messages.show(MessageBox::Icon::Critical, std::string(kAppTitle),
+                    "Error " + std::to_string(error.number()) + ": " + error.description);
 }
 
 views::FrameMetrics Form1::frameMetrics() const
@@ -350,7 +359,7 @@ void Form1::Option10_Click()
     m_core->selectSpeed(PortConfiguration::kSettings9600);
 }
 
-void Form1::endProgram()
+void Form1::endProgram(int exitCode)
 {
     if (m_ended)
         return;
@@ -363,7 +372,7 @@ void Form1::endProgram()
     if (m_onEnd)
         m_onEnd();
     else
-        QCoreApplication::exit(0);
+        QCoreApplication::exit(exitCode);
 }
 
 void Form1::releaseLostHold()

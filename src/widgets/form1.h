@@ -26,7 +26,8 @@ public:
     ~Form1() override;
 
     // The start-up sequence. False when COM1 could not be opened: the error has been shown and
-    // the panel must not be.
+    // the panel must not be. A network port that fails to connect later shows the same error
+    // and ends the program with status 1.
     bool Form_Load();
 
     // keyCode as the key's code (72 for H), shift as Shift 1 + Ctrl 2 + Alt 4.
@@ -65,7 +66,8 @@ private:
     // Selecting an option from code runs its click handler when it was not selected yet.
     void selectOption(std::string_view name);
     void applyHeight();
-    void endProgram();
+    void endProgram(int exitCode = 0);
+    void showStartUpFailure(const SerialError &error);
     // The window lost the mouse while a hold button was down: its release will never come.
     void releaseLostHold();
 

@@ -49,6 +49,12 @@ void PanelCore::received(std::string_view bytes)
     m_traffic.MSComm1_OnComm(bytes);
 }
 
+void PanelCore::openFailed(const SerialError &error)
+{
+    if (m_ports.openFailed(error) && m_onStartUpFailure)
+        m_onStartUpFailure(error);
+}
+
 void PanelCore::lost()
 {
     // The serial control has closed the port already; later frames go the way of frames sent

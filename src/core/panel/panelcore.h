@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,6 +44,13 @@ public:
     // Switching the view keeps the COM settings frame up for a full time-out.
     void restartPortSettingsTimeout() { m_traffic.restartPortSettingsTimeout(); }
 
+    // A start-up opening that the serial control finished later and that failed: the panel
+    // must end as when COM1 cannot be opened at start-up.
+    void setOnStartUpFailure(std::function<void(const SerialError &)> onFailure)
+    {
+        m_onStartUpFailure = std::move(onFailure);
+    }
+
     // The END button: the port closes and nothing runs any more, no tick and no serial event.
     void end();
     // Nothing runs any more; the port stays as it is.
@@ -56,6 +64,8 @@ public:
 private:
     void received(std::string_view bytes) override;
     void lost() override;
+    void opened() override { m_ports.opened(); }
+    void openFailed(const SerialError &error) override;
 
     SerialControl &m_comm;
     // The sender writes to the traffic monitor, which reads back what it sent: each holds the
@@ -64,4 +74,5 @@ private:
     CommandSender m_commands;
     HoldEngine m_holds;
     PortConfiguration m_ports;
+    std::function<void(const SerialError &)> m_onStartUpFailure;
 };

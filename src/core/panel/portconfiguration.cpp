@@ -1,6 +1,7 @@
 #include "core/panel/portconfiguration.h"
 
 #include <cassert>
+#include <utility>
 
 #include "core/panel/messagebox.h"
 #include "core/panel/trafficmonitor.h"
@@ -16,7 +17,9 @@ std::optional<SerialError> PortConfiguration::openAtStartUp()
     m_commSettings = std::string(kSettings19200);
     m_comm.setCommPort(1);
     applySettings();
-    return m_comm.setPortOpen(true);
+    auto error = m_comm.setPortOpen(true);
+    m_pending = !error && m_comm.opening() ? Pending::StartUp : Pending::None;
+    return error;
 }
 
 void PortConfiguration::selectPort(int port)
@@ -24,12 +27,31 @@ void PortConfiguration::selectPort(int port)
     if (m_comm.portOpen())
         m_comm.closePort();
     m_comm.setCommPort(port);
+    // The start-up opening of COM1 is done twice (the start-up step, then the COM1 option);
+    // until one of them connects, a failure is still the start-up's.
+    const bool startingUp = m_pending == Pending::StartUp;
+    m_pending = Pending::None;
     if (const auto error = m_comm.setPortOpen(true)) {
         m_messages.show(MessageBox::Icon::Warning, m_appTitle, error->description);
         m_comm.setCommPort(port == 1 ? 2 : 1);
         return;
     }
+    if (m_comm.opening())
+        m_pending = startingUp ? Pending::StartUp : Pending::Selection;
     m_traffic.hidePortSettings();
+}
+
+bool PortConfiguration::openFailed(const SerialError &error)
+{
+    const Pending pending = std::exchange(m_pending, Pending::None);
+    if (pending == Pending::StartUp)
+        return true;
+    m_messages.show(MessageBox::Icon::Warning, m_appTitle, error.description);
+    if (pending == Pending::Selection) {
+        m_comm.setCommPort(m_comm.commPort() == 1 ? 2 : 1);
+        m_traffic.showPortSettings();
+    }
+    return false;
 }
 
 void PortConfiguration::selectSpeed(std::string_view settings)

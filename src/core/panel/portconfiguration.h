@@ -30,9 +30,18 @@ public:
     // The 19200 and 9600 options: applied at once, also to an open port.
     void selectSpeed(std::string_view settings);
 
+    // The end of an opening that the serial control finished after setPortOpen() returned
+    // (a network port connecting). A failed selection warns as a refused one does: the number
+    // goes back to the other port and the settings frame comes up again. True when it was the
+    // start-up opening that failed, which ends the panel: the caller's, as at start-up.
+    void opened() { m_pending = Pending::None; }
+    [[nodiscard]] bool openFailed(const SerialError &error);
+
     const std::string &commSettings() const { return m_commSettings; }
 
 private:
+    enum class Pending { None, StartUp, Selection };
+
     void applySettings();
 
     SerialControl &m_comm;
@@ -40,4 +49,5 @@ private:
     MessageBox &m_messages;
     std::string m_appTitle;
     std::string m_commSettings;
+    Pending m_pending = Pending::None;
 };

@@ -37,6 +37,13 @@ public:
         // The line went away under an open port (a device unplugged, a connection dropped):
         // the port is closed now, and choosing it again opens it anew.
         virtual void lost() = 0;
+        // A port whose setPortOpen(true) returned no error but is still connecting (a network
+        // port) reports how the opening ended: opened() once it carries frames, or
+        // openFailed() with the reason, the port closed again. Also openFailed() when a server
+        // refuses a speed change on an open port, which closes it. A local device opens at
+        // once and reports neither.
+        virtual void opened() {}
+        virtual void openFailed(const SerialError &error) { static_cast<void>(error); }
 
     protected:
         ~Events() = default;
@@ -53,8 +60,13 @@ public:
     [[nodiscard]] virtual bool setSettings(std::string_view settings) = 0;
     virtual std::string settings() const = 0;
     virtual bool portOpen() const = 0;
+    // True while an opening that setPortOpen(true) accepted is still under way; its outcome
+    // comes as Events::opened() or Events::openFailed().
+    virtual bool opening() const { return false; }
     // Opens or closes the port; opening an open port or a port that cannot be had fails.
-    // Closing never fails.
+    // Closing never fails. A network port returns no error when the connection was started
+    // and reports the outcome through Events; it counts as open while connecting, and drops
+    // every frame whole until connected.
     [[nodiscard]] virtual std::optional<SerialError> setPortOpen(bool open) = 0;
     void closePort() { static_cast<void>(setPortOpen(false)); }
     // Writes one frame whole, or drops it whole when the port is closed or its output buffer
@@ -71,6 +83,17 @@ protected:
     {
         if (m_events)
             m_events->lost();
+    }
+
+    void reportOpened()
+    {
+        if (m_events)
+            m_events->opened();
+    }
+    void reportOpenFailed(const SerialError &error)
+    {
+        if (m_events)
+            m_events->openFailed(error);
     }
 
 private:
