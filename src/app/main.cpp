@@ -7,9 +7,13 @@
 #include "app/options.h"
 #include "app/version.h"
 #include "core/panel/loggingserialcontrol.h"
+#include "core/panel/portrouter.h"
+#include "qt/netserialcontrol.h"
+#include "qt/portsettingsfile.h"
 #include "qt/qtclock.h"
 #include "qt/qtmessagebox.h"
 #include "qt/qtserialcontrol.h"
+#include "qt/serialdevices.h"
 #include "qt/trafficlogfile.h"
 #include "widgets/form1.h"
 
@@ -26,15 +30,36 @@ int main(int argc, char *argv[])
     case Options::Action::Error:
         std::cerr << "koru-panel: " << options.error << "\n\n" << usage();
         return 2;
+    case Options::Action::ListPorts:
+        for (const std::string &device : listSerialDevices())
+            std::cout << device << "\n";
+        return 0;
     case Options::Action::Run:
+    case Options::Action::SavePorts:
         break;
+    }
+
+    std::vector<std::string> problems;
+    const DeviceMap settings = loadPortSettings(&problems);
+    for (const std::string &problem : problems)
+        std::cerr << "koru-panel: " << problem << "\n";
+    if (options.action == Options::Action::SavePorts) {
+        const DeviceMap saved = options.over(settings);
+        const std::string path = portSettingsPath();
+        if (const auto error = savePortSettings(saved, path)) {
+            std::cerr << "koru-panel: cannot save the ports to " << path << ": " << *error << "\n";
+            return 1;
+        }
+        std::cout << "koru-panel: COM1 is " << saved.com1 << ", COM2 is " << saved.com2
+                  << "; saved in " << path << "\n";
+        return 0;
     }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("koru-panel"));
     QApplication::setApplicationVersion(QString::fromLatin1(kFileVersion));
 
-    DeviceMap devices = options.devices;
+    DeviceMap devices = options.over(settings);
     QString demoDescription;
     if (options.demo) {
         const Demo demo = Demo::start(&app);
@@ -48,14 +73,16 @@ int main(int argc, char *argv[])
     }
 
     QtClock clock;
-    QtSerialControl serial(devices, clock);
+    QtSerialControl local(devices, clock);
+    NetSerialControl network(devices, clock);
+    PortRouter router(devices, local, network);
     // The log looks on from between the panel and the line; without it nothing is in between.
     std::unique_ptr<TrafficLogFile> log;
     std::unique_ptr<LoggingSerialControl> logging;
-    SerialControl *comm = &serial;
+    SerialControl *comm = &router;
     if (!options.logPath.empty()) {
         log = std::make_unique<TrafficLogFile>(QString::fromLocal8Bit(options.logPath));
-        logging = std::make_unique<LoggingSerialControl>(serial, devices, *log);
+        logging = std::make_unique<LoggingSerialControl>(router, devices, *log);
         comm = logging.get();
     }
     QtMessageBox messages;

@@ -14,6 +14,7 @@ std::string what(const std::string &option)
 Options Options::parse(const std::vector<std::string> &arguments)
 {
     Options options;
+    bool saving = false;
     auto fail = [&options](std::string message) {
         options.action = Action::Error;
         options.error = std::move(message);
@@ -33,6 +34,14 @@ Options Options::parse(const std::vector<std::string> &arguments)
             options.demo = true;
             continue;
         }
+        if (argument == "--list-ports") {
+            options.action = Action::ListPorts;
+            return options;
+        }
+        if (argument == "--save-ports") {
+            saving = true;
+            continue;
+        }
         std::string *target = nullptr;
         std::string name = argument;
         std::string value;
@@ -42,12 +51,15 @@ Options Options::parse(const std::vector<std::string> &arguments)
             value = argument.substr(equals + 1);
             hasValue = true;
         }
-        if (name == "--com1")
+        if (name == "--com1") {
             target = &options.devices.com1;
-        else if (name == "--com2")
+            options.mapsCom1 = true;
+        } else if (name == "--com2") {
             target = &options.devices.com2;
-        else if (name == "--log")
+            options.mapsCom2 = true;
+        } else if (name == "--log") {
             target = &options.logPath;
+        }
         if (!target)
             return fail("unknown option '" + argument + "'");
         if (!hasValue) {
@@ -59,7 +71,21 @@ Options Options::parse(const std::vector<std::string> &arguments)
             return fail("option '" + name + "' needs " + what(name));
         *target = value;
     }
+    if (saving) {
+        if (!options.mapsCom1 && !options.mapsCom2)
+            return fail("option '--save-ports' needs --com1 or --com2");
+        options.action = Action::SavePorts;
+    }
     return options;
+}
+
+DeviceMap Options::over(DeviceMap settings) const
+{
+    if (mapsCom1)
+        settings.com1 = devices.com1;
+    if (mapsCom2)
+        settings.com2 = devices.com2;
+    return settings;
 }
 
 std::string usage()
@@ -69,6 +95,8 @@ std::string usage()
            "\n"
            "  --com1 PATH   device that COM1 stands for (default /dev/ttyS0)\n"
            "  --com2 PATH   device that COM2 stands for (default /dev/ttyS1)\n"
+           "  --save-ports  write the --com1/--com2 mapping to the settings file and exit\n"
+           "  --list-ports  print the serial devices of this machine and exit\n"
            "  --demo        run on built-in simulated projectors: a chain of four as COM1,\n"
            "                a single one as COM2\n"
            "  --log FILE    append every frame sent and every piece received to FILE\n"
@@ -76,7 +104,19 @@ std::string usage()
            "  -h, --help    print this help and exit\n"
            "\n"
            "PATH may be any serial device, such as /dev/ttyUSB0, a /dev/serial/by-id/ name\n"
-           "or a pseudo-terminal.\n";
+           "or a pseudo-terminal, or a serial server on the network:\n"
+           "  rfc2217://HOST:PORT  Telnet with RFC 2217: the panel sets the speed (19200/9600)\n"
+           "  tcp://HOST:PORT      raw TCP: the bytes only, the speed is the server's\n"
+           "\n"
+           "Settings file: $XDG_CONFIG_HOME/koru-panel/koru-panel.conf (default\n"
+           "~/.config/koru-panel/koru-panel.conf), lines com1=PATH and com2=PATH; the command\n"
+           "line overrides it.\n"
+           "\n"
+           "A ser2net (4.x) set-up in /etc/ser2net.yaml for rfc2217://HOST:4001:\n"
+           "  connection: &projector\n"
+           "      accepter: telnet(rfc2217),tcp,4001\n"
+           "      connector: serialdev,/dev/ttyUSB0,19200n81,local\n"
+           "(accepter: tcp,4002 for tcp://HOST:4002.)\n";
 }
 
 std::string versionText()

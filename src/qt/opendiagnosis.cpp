@@ -8,6 +8,9 @@
 
 #include <cerrno>
 
+#include "qt/netline.h"
+#include "qt/serialdevices.h"
+
 SerialErrorCode diagnoseOpenFailure(const std::string &path)
 {
     struct stat info {};
@@ -60,7 +63,8 @@ std::string describeOpenFailure(int port, const std::string &path, SerialErrorCo
     case SerialErrorCode::NoSuchDevice:
         return tried + "no such device.\nConnect the serial adapter, or start koru-panel with --" +
                (port == 2 ? std::string("com2") : std::string("com1")) +
-               " PATH to use another device (for example /dev/ttyUSB0).";
+               " PATH to use another device (for example /dev/ttyUSB0).\n" +
+               describeSerialDevices(listSerialDevices());
     case SerialErrorCode::PermissionDenied:
         return tried + "permission denied.\nThe device belongs to the group \"" +
                deviceGroup(path) + "\": add your user to it (sudo usermod -aG " +
@@ -74,4 +78,40 @@ std::string describeOpenFailure(int port, const std::string &path, SerialErrorCo
     }
     return tried + detail + ".\nCheck the device, or start koru-panel with --" +
            (port == 2 ? std::string("com2") : std::string("com1")) + " PATH to use another one.";
+}
+
+std::string describeNetFailure(int port, const std::string &url, SerialErrorCode failure,
+                               const std::string &detail)
+{
+    const std::string option = port == 2 ? "--com2" : "--com1";
+    const std::string tried = "Cannot open COM" + std::to_string(port) + " (" + url + "): ";
+    const auto address = parseNetAddress(url);
+    const std::string host = address ? address->host : url;
+    const std::string portNumber = address ? std::to_string(address->port) : "PORT";
+    switch (failure) {
+    case SerialErrorCode::HostNotFound:
+        return tried + "the host \"" + host + "\" was not found.\nCheck the name given with " +
+               option + ", or give the serial server's IP address instead.";
+    case SerialErrorCode::ConnectionRefused:
+        return tried +
+               "the connection was refused.\nCheck that the serial server (ser2net) runs on " +
+               host + " and has a connection on port " + portNumber +
+               " (accepter: telnet(rfc2217),tcp," + portNumber + " for rfc2217://, tcp," +
+               portNumber + " for tcp://).";
+    case SerialErrorCode::TimedOut:
+        return tried + "no answer within 5 seconds.\nCheck that " + host +
+               " is switched on and reachable, and that no firewall blocks port " + portNumber +
+               ".";
+    case SerialErrorCode::SettingsRejected:
+        return tried + "the server rejected the line settings (" + detail +
+               ").\nSet up its port for RFC 2217 (accepter: telnet(rfc2217),tcp," + portNumber +
+               " in ser2net), or use tcp:// and set the speed on the server.";
+    case SerialErrorCode::BadSettings:
+        return tried + "not a network address.\nWrite rfc2217://HOST:PORT or tcp://HOST:PORT.";
+    default:
+        break;
+    }
+    return tried + detail +
+           ".\nCheck the serial server and the network, or start koru-panel with " + option +
+           " to use another port.";
 }

@@ -13,6 +13,11 @@ SerialErrorCode diagnoseOpenFailure(const std::string &path);
 std::string describeOpenFailure(int port, const std::string &path, SerialErrorCode failure,
                                 const std::string &detail);
 
+// The same for a network port (rfc2217:// or tcp://): HostNotFound, ConnectionRefused,
+// TimedOut, SettingsRejected, BadSettings (not an address) or Other with the library's words.
+std::string describeNetFailure(int port, const std::string &url, SerialErrorCode failure,
+                               const std::string &detail);
+
 // The name of the group that owns the device, or its number when it has no name.
 std::string deviceGroup(const std::string &path);
 

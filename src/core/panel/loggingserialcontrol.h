@@ -40,6 +40,7 @@ public:
     }
     std::string settings() const override { return m_inner.settings(); }
     bool portOpen() const override { return m_inner.portOpen(); }
+    bool opening() const override { return m_inner.opening(); }
     [[nodiscard]] std::optional<SerialError> setPortOpen(bool open) override
     {
         return m_inner.setPortOpen(open);
@@ -49,6 +50,8 @@ public:
 private:
     void received(std::string_view bytes) override;
     void lost() override { reportLost(); }
+    void opened() override { reportOpened(); }
+    void openFailed(const SerialError &error) override { reportOpenFailed(error); }
 
     SerialControl &m_inner;
     DeviceMap m_devices;

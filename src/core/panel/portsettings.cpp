@@ -1,0 +1,52 @@
+#include "core/panel/portsettings.h"
+
+namespace {
+
+std::string_view trimmed(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = text.find_last_not_of(" \t\r");
+    return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+PortSettings PortSettings::parse(std::string_view text, DeviceMap defaults)
+{
+    PortSettings settings{std::move(defaults), {}};
+    int number = 0;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        const std::string_view line = trimmed(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        ++number;
+        if (line.empty() || line.front() == '#')
+            continue;
+        const auto equals = line.find('=');
+        const std::string_view key = trimmed(line.substr(0, equals));
+        const std::string_view value = equals == std::string_view::npos
+                                           ? std::string_view{}
+                                           : trimmed(line.substr(equals + 1));
+        std::string *target = key == "com1"   ? &settings.devices.com1
+                              : key == "com2" ? &settings.devices.com2
+                                              : nullptr;
+        if (!target || value.empty()) {
+            settings.problems.push_back("line " + std::to_string(number) + ": \"" +
+                                        std::string(line) +
+                                        "\" is not com1=NAME or com2=NAME; ignored");
+            continue;
+        }
+        *target = std::string(value);
+    }
+    return settings;
+}
+
+std::string PortSettings::format(const DeviceMap &devices)
+{
+    return "# The devices that koru-panel's COM1 and COM2 stand for: a device path,\n"
+           "# rfc2217://HOST:PORT or tcp://HOST:PORT. Written by koru-panel --save-ports.\n"
+           "com1=" +
+           devices.com1 + "\ncom2=" + devices.com2 + "\n";
+}

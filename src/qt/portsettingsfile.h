@@ -1,0 +1,20 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/panel/devicemap.h"
+
+// Where the COM1/COM2 mapping is kept: $XDG_CONFIG_HOME/koru-panel/koru-panel.conf, by default
+// ~/.config/koru-panel/koru-panel.conf. Empty when neither that nor $HOME is set.
+std::string portSettingsPath();
+
+// The mapping from the settings file over the designed one (/dev/ttyS0, /dev/ttyS1); the
+// designed one when there is no file. Lines the file has wrong go to problems, with the path.
+// Shared with the other programs that drive the same line.
+DeviceMap loadPortSettings(std::vector<std::string> *problems = nullptr);
+
+// Writes the mapping to path whole or not at all (a temporary file renamed over it), making
+// its folder. The reason when it could not.
+std::optional<std::string> savePortSettings(const DeviceMap &devices, const std::string &path);
