@@ -29,6 +29,21 @@ public:
     void receive(std::string_view bytes) { reportReceived(bytes); }
     // Opens the port as the panel would, for a test that starts with it open.
     void openPort() { static_cast<void>(setPortOpen(true)); }
+    // Openings stay under way until endOpening(), as a network port's connecting does.
+    bool openLater = false;
+    // The opening under way ends: connected, or failed and the port closed. With no opening
+    // under way, a failure is a server refusing the settings of an open line.
+    void endOpening(std::optional<SerialError> error = std::nullopt)
+    {
+        m_opening = false;
+        if (!error)
+            return reportOpened();
+        m_open = false;
+        log.push_back("open failed");
+        reportOpenFailed(*error);
+    }
+    bool opening() const override { return m_opening; }
+
     // The adapter is pulled out: the port closes under the panel, and the control reports it.
     void loseLine()
     {
@@ -58,6 +73,7 @@ public:
             if (m_open)
                 ++closes;
             m_open = false;
+            m_opening = false;
             return std::nullopt;
         }
         std::optional<SerialError> error;
@@ -73,6 +89,7 @@ public:
         log.push_back("PortOpen=true");
         ++opens;
         m_open = true;
+        m_opening = openLater;
         return std::nullopt;
     }
     // A closed port writes nothing, as the real control drops the frame.
@@ -83,7 +100,7 @@ public:
     {
         if (onOutput)
             onOutput(frame);
-        if (!m_open)
+        if (!m_open || m_opening)
             return false;
         written.emplace_back(frame);
         return true;
@@ -94,4 +111,5 @@ private:
     std::string m_settings;
     int m_commPort = 1;
     bool m_open = false;
+    bool m_opening = false;
 };

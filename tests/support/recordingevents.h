@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/panel/serialcontrol.h"
 
@@ -10,6 +11,8 @@ struct RecordingEvents : SerialControl::Events {
     std::string bytes;
     int receptions = 0;
     int losses = 0;
+    int openings = 0;
+    std::vector<SerialError> failures;
 
     void received(std::string_view bytes) override
     {
@@ -17,4 +20,6 @@ struct RecordingEvents : SerialControl::Events {
         ++receptions;
     }
     void lost() override { ++losses; }
+    void opened() override { ++openings; }
+    void openFailed(const SerialError &error) override { failures.push_back(error); }
 };

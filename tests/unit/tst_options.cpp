@@ -2,12 +2,15 @@
 #include <QTest>
 
 #include "app/options.h"
+#include "core/panel/portsettings.h"
 
 class TestOptions : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void parses_data();
     void parses();
+    void settingsFileUnderTheCommandLine_data();
+    void settingsFileUnderTheCommandLine();
     void helpListsEveryOption();
     void logTakesAFileAndIsOffWithoutIt();
     void versionGivesTheFileVersionAndComment();
@@ -41,6 +44,14 @@ void TestOptions::parses_data()
                              << "/dev/ttyS1" << false << "unknown option '--baud'";
     QTest::newRow("path missing") << QStringList{"--com2"} << fail << "/dev/ttyS0"
                                   << "/dev/ttyS1" << false << "option '--com2' needs a device path";
+    QTest::newRow("list ports") << QStringList{"--list-ports"} << int(Options::Action::ListPorts)
+                                << "/dev/ttyS0"
+                                << "/dev/ttyS1" << false << "";
+    QTest::newRow("save ports") << QStringList{"--save-ports", "--com1", "rfc2217://10.0.0.5:4001"}
+                                << int(Options::Action::SavePorts) << "rfc2217://10.0.0.5:4001"
+                                << "/dev/ttyS1" << false << "";
+    QTest::newRow("save nothing") << QStringList{"--save-ports"} << fail << ""
+                                  << "" << false << "option '--save-ports' needs --com1 or --com2";
     QTest::newRow("empty path") << QStringList{"--com1="} << fail << "/dev/ttyS0"
                                 << "/dev/ttyS1" << false << "option '--com1' needs a device path";
 }
@@ -67,11 +78,55 @@ void TestOptions::parses()
     QCOMPARE(options.demo, demo);
 }
 
+void TestOptions::settingsFileUnderTheCommandLine_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("com1");
+    QTest::addColumn<QString>("com2");
+    QTest::addColumn<int>("problems");
+    QTest::newRow("no file, no options") << "" << QStringList{} << "/dev/ttyS0"
+                                         << "/dev/ttyS1" << 0;
+    QTest::newRow("file") << "# mine\n com1 = /dev/ttyUSB0 \r\n\ncom2=tcp://h:4002\n"
+                          << QStringList{} << "/dev/ttyUSB0"
+                          << "tcp://h:4002" << 0;
+    QTest::newRow("option over file") << "com1=/dev/ttyUSB0\ncom2=/dev/ttyUSB1"
+                                      << QStringList{"--com2", "rfc2217://h:4001"} << "/dev/ttyUSB0"
+                                      << "rfc2217://h:4001" << 0;
+    QTest::newRow("mistakes told, rest kept")
+        << "com3=/dev/x\ncom1\ncom2=\ncom1=/dev/ttyACM0" << QStringList{} << "/dev/ttyACM0"
+        << "/dev/ttyS1" << 3;
+}
+
+void TestOptions::settingsFileUnderTheCommandLine()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, com1);
+    QFETCH(QString, com2);
+    QFETCH(int, problems);
+    std::vector<std::string> argv{"koru-panel"};
+    for (const QString &argument : arguments)
+        argv.push_back(argument.toStdString());
+    const PortSettings settings = PortSettings::parse(file.toStdString());
+    const DeviceMap devices = Options::parse(argv).over(settings.devices);
+    QCOMPARE(QString::fromStdString(devices.com1), com1);
+    QCOMPARE(QString::fromStdString(devices.com2), com2);
+    QCOMPARE(int(settings.problems.size()), problems);
+    // What --save-ports writes reads back as the same mapping.
+    const PortSettings saved = PortSettings::parse(PortSettings::format(devices));
+    QVERIFY(saved.problems.empty());
+    QCOMPARE(saved.devices.com1, devices.com1);
+    QCOMPARE(saved.devices.com2, devices.com2);
+}
+
 void TestOptions::helpListsEveryOption()
 {
     const std::string text = usage();
     for (const char *option :
-         {"--com1 PATH", "--com2 PATH", "--demo", "--log FILE", "--version", "--help"})
+         {"--com1 PATH", "--com2 PATH", "--demo", "--log FILE", "--version", "--help",
+          "--list-ports", "--save-ports", "rfc2217://HOST:PORT", "tcp://HOST:PORT",
+          "accepter: telnet(rfc2217),tcp,", "connector: serialdev,"})
         QVERIFY2(text.find(option) != std::string::npos, option);
 }
 

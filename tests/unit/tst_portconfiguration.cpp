@@ -68,6 +68,8 @@ private Q_SLOTS:
     void speedChangeWhileClosedOnlyStoresTheSettings();
     void portSelectionKeepsTheSpeedInForce();
     void portSelectionTouchesNothingElse();
+    void openingThatEndsLater_data();
+    void openingThatEndsLater();
     void goodLineSettingsParse_data();
     void goodLineSettingsParse();
     void badLineSettingsAreRefused_data();
@@ -191,6 +193,55 @@ void TestPortConfiguration::failedPortSelectionWarnsAndLeavesPortClosedOnTheOthe
              (QStringList{"PortOpen=false", QStringLiteral("CommPort=%1").arg(port),
                           "PortOpen=true failed", QStringLiteral("CommPort=%1").arg(numberAfter)}));
     QCOMPARE(qb(panel.ports.commSettings()), QByteArray("19200,N,8,1"));
+}
+
+// A network port connects after setPortOpen() returned: its failure must end the panel when
+// it was the start-up's, and warn as a refused selection does otherwise.
+void TestPortConfiguration::openingThatEndsLater_data()
+{
+    QTest::addColumn<bool>("startUpLater");  // COM1 at start-up is a network port
+    QTest::addColumn<bool>("startUpConnects");
+    QTest::addColumn<int>("selected");  // 0: none after start-up
+    QTest::addColumn<bool>("ends");
+    QTest::addColumn<int>("numberAfter");
+    QTest::addColumn<bool>("frame8");
+    QTest::newRow("start-up fails") << true << false << 0 << true << 1 << false;
+    QTest::newRow("selection fails") << false << true << 2 << false << 1 << true;
+    QTest::newRow("start-up connected, selection fails") << true << true << 2 << false << 1 << true;
+    QTest::newRow("open line refuses a speed") << false << true << -2 << false << 2 << false;
+}
+
+void TestPortConfiguration::openingThatEndsLater()
+{
+    QFETCH(bool, startUpLater);
+    QFETCH(bool, startUpConnects);
+    QFETCH(int, selected);
+    QFETCH(bool, ends);
+    QFETCH(int, numberAfter);
+    QFETCH(bool, frame8);
+    Panel panel;
+    std::vector<int> startUpFailures;
+    panel.core.setOnStartUpFailure(
+        [&](const SerialError &error) { startUpFailures.push_back(error.number()); });
+    const SerialError refused{SerialErrorCode::ConnectionRefused, "Cannot open: refused."};
+    panel.comm.openLater = startUpLater;
+    panel.startUp();
+    if (startUpLater && startUpConnects)
+        panel.comm.endOpening();
+    panel.comm.openLater = true;
+    if (selected != 0)
+        panel.core.selectPort(std::abs(selected));
+    if (selected < 0)
+        panel.comm.endOpening();
+    panel.comm.endOpening(refused);
+
+    QCOMPARE(startUpFailures, ends ? std::vector<int>{7} : std::vector<int>{});
+    QCOMPARE(panel.messages.shown.size(), std::size_t(ends ? 0 : 1));
+    if (!ends)
+        QCOMPARE(qb(panel.messages.shown[0].text), qb(refused.description));
+    QCOMPARE(panel.comm.commPort(), numberAfter);
+    QVERIFY(!panel.comm.portOpen());
+    QCOMPARE(panel.displays.frame8Visible, frame8);
 }
 
 void TestPortConfiguration::selectingPortWhileClosedOpensIt_data()
