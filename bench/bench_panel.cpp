@@ -36,9 +36,12 @@
 #include <vector>
 
 #include "core/panel/messagebox.h"
+#include "core/panel/portrouter.h"
+#include "qt/netserialcontrol.h"
 #include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
 #include "sim/core/simevent.h"
+#include "support/ser2netrig.h"
 #include "widgets/form1.h"
 
 namespace {
@@ -296,9 +299,13 @@ private:
 // view so that the traffic displays are shown and painted.
 class Panel {
 public:
+    // device: a path, or a network address (rfc2217://, tcp://) as the program takes it.
     explicit Panel(const QString &device)
-        : m_comm(DeviceMap{device.toStdString(), "/nonexistent"}, m_clock),
-          m_form(m_clock, m_comm, m_messages)
+        : m_devices{device.toStdString(), "/nonexistent"},
+          m_comm(m_devices, m_clock),
+          m_network(m_devices, m_clock),
+          m_router(m_devices, m_comm, m_network),
+          m_form(m_clock, m_router, m_messages)
     {
         m_form.setOnEnd([] {});
     }
@@ -306,6 +313,12 @@ public:
     bool start()
     {
         if (!m_form.Form_Load())
+            return false;
+        QElapsedTimer connecting;
+        connecting.start();
+        while (m_router.opening() && connecting.elapsed() < 6000)
+            runFor(5);
+        if (!m_router.portOpen())
             return false;
         m_form.show();
         QKeyEvent ctrlH(QEvent::KeyPress, Qt::Key_H, Qt::ControlModifier);
@@ -319,8 +332,11 @@ public:
     StampingClock &clock() { return m_clock; }
 
 private:
+    DeviceMap m_devices;
     StampingClock m_clock;
     QtSerialControl m_comm;
+    NetSerialControl m_network;
+    PortRouter m_router;
     PrintingMessageBox m_messages;
     Form1 m_form;
 };
@@ -511,12 +527,40 @@ int benchRepeat(const QString &sim, const QString &work)
     return 0;
 }
 
+int benchLatencyOn(const QString &sim, const QString &work, int presses, bool network);
+
+// The same presses straight on the pseudo-terminal, then through a ser2net on 127.0.0.1 in
+// front of a pseudo-terminal (rfc2217://), when ser2net is there.
 int benchLatency(const QString &sim, const QString &work, int presses)
+{
+    if (const int status = benchLatencyOn(sim, work, presses, false))
+        return status;
+    if (!QFile::exists(QStringLiteral("/usr/sbin/ser2net"))) {
+        std::printf("# latency through ser2net: not measured, /usr/sbin/ser2net is missing\n");
+        return 0;
+    }
+    return benchLatencyOn(sim, work, presses, true);
+}
+
+int benchLatencyOn(const QString &sim, const QString &work, int presses, bool network)
 {
     Simulator simulator;
     if (!simulator.start(sim, {}, work + QStringLiteral("/latency.log")))
         return 1;
-    Panel panel(simulator.path());
+    std::unique_ptr<Ser2NetRig> server;
+    QString device = simulator.path();
+    if (network) {
+        server = std::make_unique<Ser2NetRig>(std::vector<Ser2NetRig::Connection>{
+            {"telnet(rfc2217),tcp", simulator.path().toStdString()}});
+        if (!server->start()) {
+            std::fprintf(stderr, "bench_panel: ser2net did not start\n");
+            return 1;
+        }
+        device = QString::fromStdString(server->url(0));
+    }
+    std::printf("# %s\n", network ? "through ser2net on 127.0.0.1 (rfc2217://)"
+                                  : "straight on the pseudo-terminal");
+    Panel panel(device);
     if (!panel.start())
         return 1;
     runFor(500);

@@ -70,6 +70,7 @@ private Q_SLOTS:
     void portSelectionTouchesNothingElse();
     void openingThatEndsLater_data();
     void openingThatEndsLater();
+    void reselectingThePortThatIsConnectingKeepsTheConnection();
     void goodLineSettingsParse_data();
     void goodLineSettingsParse();
     void badLineSettingsAreRefused_data();
@@ -242,6 +243,22 @@ void TestPortConfiguration::openingThatEndsLater()
     QCOMPARE(panel.comm.commPort(), numberAfter);
     QVERIFY(!panel.comm.portOpen());
     QCOMPARE(panel.displays.frame8Visible, frame8);
+}
+
+void TestPortConfiguration::reselectingThePortThatIsConnectingKeepsTheConnection()
+{
+    // A server that takes one client at a time refuses a second connection while it is still
+    // closing the first: start-up's COM1 option must not reconnect.
+    Panel panel;
+    panel.comm.openLater = true;
+    panel.displays.setFrame8Visible(true);
+    panel.startUp();
+    QCOMPARE(panel.comm.opens, 1);
+    QCOMPARE(panel.comm.closes, 0);
+    QVERIFY(!panel.displays.frame8Visible);
+    panel.core.selectPort(2);  // another port does change the connection
+    QCOMPARE(panel.comm.opens, 2);
+    QCOMPARE(panel.comm.closes, 1);
 }
 
 void TestPortConfiguration::selectingPortWhileClosedOpensIt_data()

@@ -24,6 +24,12 @@ std::optional<SerialError> PortConfiguration::openAtStartUp()
 
 void PortConfiguration::selectPort(int port)
 {
+    // The port in force still connecting: a second connection would be refused by a server
+    // that takes one client at a time while it is still closing the first.
+    if (m_comm.opening() && port == m_comm.commPort()) {
+        m_traffic.hidePortSettings();
+        return;
+    }
     if (m_comm.portOpen())
         m_comm.closePort();
     m_comm.setCommPort(port);
