@@ -106,7 +106,7 @@ struct CloseCommand {};
 struct QuitCommand {};
 using Command = std::variant<OpenCommand, SetBaudCommand, CloseCommand, QuitCommand>;
 
-constexpr std::size_t kWriteChunk = 64 * 1024;
+constexpr std::size_t kWriteChunk = std::size_t{64} * 1024;
 
 }  // namespace
 
@@ -156,7 +156,7 @@ private:
     void failOpen(NetError error);
     void succeedOpen();
     void connectionBroke(Session &session, int err);
-    void onRead(Session &session, int err, const unsigned char *buf, gensiods *buflen);
+    void onRead(Session &session, int err, const unsigned char *buf, const gensiods *buflen);
     void settingAnswered(Session &session, int err, unsigned got, unsigned wanted,
                          const char *what);
     void laterBaudAnswered(Session &session, int err, unsigned got);
@@ -644,7 +644,8 @@ int NetLine::Impl::onEvent(gensio *, void *userData, int event, int err, unsigne
     }
 }
 
-void NetLine::Impl::onRead(Session &session, int err, const unsigned char *buf, gensiods *buflen)
+void NetLine::Impl::onRead(Session &session, int err, const unsigned char *buf,
+                           const gensiods *buflen)
 {
     if (session.state == Session::State::Closing)
         return;

@@ -38,8 +38,10 @@ DeviceMap loadPortSettings(std::vector<std::string> *problems)
     text << file.rdbuf();
     PortSettings settings = PortSettings::parse(text.str());
     if (problems) {
-        for (const std::string &problem : settings.problems)
-            problems->push_back(path + ": " + problem);
+        for (const std::string &problem : settings.problems) {
+            problems->push_back(path);
+            problems->back().append(": ").append(problem);
+        }
     }
     return settings.devices;
 }

@@ -17,9 +17,8 @@ std::vector<std::string> entries(const std::string &folder, const std::string &p
     std::vector<std::string> names;
     std::error_code error;
     for (const auto &entry : std::filesystem::directory_iterator(folder, error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.starts_with(prefix))
-            names.push_back(folder + "/" + name);
+        if (entry.path().filename().string().starts_with(prefix))
+            names.push_back(entry.path().string());
     }
     // ttyS2 before ttyS10: by length, then by name.
     std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
