@@ -3,12 +3,12 @@
 #include <iostream>
 #include <memory>
 
-#include "app/panelsettings.h"
 #include "app/version.h"
 #include "core/ctl/commandrunner.h"
 #include "core/ctl/ctloptions.h"
 #include "core/ctl/ctloutput.h"
 #include "core/panel/loggingserialcontrol.h"
+#include "qt/portsettingsfile.h"
 #include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
 #include "qt/trafficlogfile.h"
@@ -60,8 +60,9 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("koru-ctl"));
 
-    DeviceMap devices;
-    devices.com1 = options.port.value_or(panelCom1().value_or(devices.com1));
+    // COM1 as the panel's settings file maps it, /dev/ttyS0 without one.
+    DeviceMap devices = loadPortSettings();
+    devices.com1 = options.port.value_or(devices.com1);
     QtClock clock;
     QtSerialControl serial(devices, clock);
     std::unique_ptr<TrafficLogFile> log;
