@@ -1,4 +1,5 @@
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTimer>
 #include <iostream>
 #include <memory>
@@ -8,6 +9,8 @@
 #include "core/ctl/ctloptions.h"
 #include "core/ctl/ctloutput.h"
 #include "core/panel/loggingserialcontrol.h"
+#include "core/panel/portrouter.h"
+#include "qt/netserialcontrol.h"
 #include "qt/portsettingsfile.h"
 #include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
@@ -34,6 +37,37 @@ void print(const CtlOptions &options, const CtlResult &result)
     }
     std::cout.flush();
 }
+
+// A network port connects after setPortOpen has returned: this waits for the outcome. A
+// program with no window has nothing else to do meanwhile.
+class OpeningWait final : public SerialControl::Events {
+public:
+    explicit OpeningWait(SerialControl &port) : m_port(port) { m_port.setEvents(this); }
+    ~OpeningWait() { m_port.setEvents(nullptr); }
+    OpeningWait(const OpeningWait &) = delete;
+    OpeningWait &operator=(const OpeningWait &) = delete;
+
+    std::optional<SerialError> wait()
+    {
+        if (m_port.opening())
+            m_loop.exec();
+        return m_error;
+    }
+
+private:
+    void received(std::string_view) override {}
+    void lost() override { openFailed({SerialErrorCode::Other, "the connection was lost"}); }
+    void opened() override { m_loop.quit(); }
+    void openFailed(const SerialError &error) override
+    {
+        m_error = error;
+        m_loop.quit();
+    }
+
+    SerialControl &m_port;
+    QEventLoop m_loop;
+    std::optional<SerialError> m_error;
+};
 
 }  // namespace
 
@@ -64,19 +98,24 @@ int main(int argc, char *argv[])
     DeviceMap devices = loadPortSettings();
     devices.com1 = options.port.value_or(devices.com1);
     QtClock clock;
-    QtSerialControl serial(devices, clock);
+    QtSerialControl local(devices, clock);
+    NetSerialControl network(devices, clock);
+    PortRouter router(devices, local, network);
     std::unique_ptr<TrafficLogFile> log;
     std::unique_ptr<LoggingSerialControl> logging;
-    SerialControl *port = &serial;
+    SerialControl *port = &router;
     if (!options.logPath.empty()) {
         log = std::make_unique<TrafficLogFile>(QString::fromLocal8Bit(options.logPath));
-        logging = std::make_unique<LoggingSerialControl>(serial, devices, *log);
+        logging = std::make_unique<LoggingSerialControl>(router, devices, *log);
         port = logging.get();
     }
     port->setCommPort(1);
     if (!port->setSettings(std::to_string(options.baud) + ",N,8,1"))
         return kUsageError;
-    if (const auto error = port->setPortOpen(true)) {
+    std::optional<SerialError> error = port->setPortOpen(true);
+    if (!error)
+        error = OpeningWait(*port).wait();
+    if (error) {
         std::cerr << "koru-ctl: " << error->description << '\n';
         return kPortError;
     }

@@ -17,6 +17,7 @@
 #include "qt/qtserialcontrol.h"
 #include "qt/trafficlogfile.h"
 #include "support/recordingmessagebox.h"
+#include "support/ser2netrig.h"
 #include "widgets/form1.h"
 
 namespace {
@@ -135,6 +136,7 @@ private Q_SLOTS:
     void initTestCase();
     void everyNameShouldSendItsFrame_data();
     void everyNameShouldSendItsFrame();
+    void everyQueryShouldReadTheSimulatorsState_data();
     void everyQueryShouldReadTheSimulatorsState();
     void shouldExitWithItsStatus_data();
     void shouldExitWithItsStatus();
@@ -178,13 +180,31 @@ void TestKoruCtl::everyNameShouldSendItsFrame()
     QCOMPARE(m_chain->events(QStringLiteral("RX")).constLast(), "A002 " + code);
 }
 
+void TestKoruCtl::everyQueryShouldReadTheSimulatorsState_data()
+{
+    // The device itself, and through a real ser2net in front of it by both kinds of address.
+    QTest::addColumn<QString>("accepter");
+    QTest::newRow("device") << QString();
+    QTest::newRow("rfc2217://") << QStringLiteral("telnet(rfc2217),tcp");
+    QTest::newRow("tcp://") << QStringLiteral("tcp");
+}
+
 void TestKoruCtl::everyQueryShouldReadTheSimulatorsState()
 {
+    QFETCH(QString, accepter);
     QTemporaryDir dir;
     Sim sim(dir.filePath(QStringLiteral("sim.log")),
             {"--start-on", "--lamp-hours", "4321", "--reversal", "left-right", "--model", "ROOM-7",
              "--signal", "2"});
     QVERIFY(sim.waitListening());
+    QString port = sim.path();
+    std::unique_ptr<Ser2NetRig> server;
+    if (!accepter.isEmpty()) {
+        server = std::make_unique<Ser2NetRig>(std::vector<Ser2NetRig::Connection>{
+            {accepter.toStdString(), sim.path().toStdString()}});
+        QVERIFY(server->start());
+        port = QString::fromStdString(server->url(0));
+    }
     const QList<std::pair<QString, QString>> expected{
         {"status", "^Power ON$"},
         {"mode", "^Input 1$"},
@@ -195,7 +215,7 @@ void TestKoruCtl::everyQueryShouldReadTheSimulatorsState()
         {"pc-type", "^ROOM-7 001$"},
         {"status-2", "^No signal$"},
     };
-    QStringList arguments{"--port", sim.path(), "--json"};
+    QStringList arguments{"--port", port, "--json"};
     for (const auto &[name, text] : expected)
         arguments << name;
     const Run run = koruCtl(arguments);
