@@ -1,5 +1,8 @@
 #include "app/options.h"
 
+#include <filesystem>
+#include <string_view>
+
 #include "app/version.h"
 
 namespace {
@@ -7,6 +10,55 @@ namespace {
 std::string what(const std::string &option)
 {
     return option == "--log" ? "a file" : "a device path";
+}
+
+// Qt's own options, which QApplication takes out of the command line after this parse has
+// seen it: those that take a value, then those that do not. Qt also takes them with "--".
+constexpr std::string_view kQtOptionsWithValue[] = {"-platform",
+                                                    "-platformpluginpath",
+                                                    "-platformtheme",
+                                                    "-plugin",
+                                                    "-qwindowgeometry",
+                                                    "-qwindowicon",
+                                                    "-qwindowtitle",
+                                                    "-session",
+                                                    "-style",
+                                                    "-stylesheet",
+                                                    "-display",
+                                                    "-geometry",
+                                                    "-title",
+                                                    "-name",
+                                                    "-visual",
+                                                    "-ncols",
+                                                    "-cmap",
+                                                    "-fn",
+                                                    "-font",
+                                                    "-bg",
+                                                    "-background",
+                                                    "-fg",
+                                                    "-foreground",
+                                                    "-btn",
+                                                    "-button",
+                                                    "-inputstyle",
+                                                    "-im"};
+constexpr std::string_view kQtFlags[] = {"-reverse", "-widgetcount", "-nograb",
+                                         "-dograb",  "-sync",        "-testability"};
+
+// 0 when the argument is none of Qt's options, else how many arguments it takes up.
+std::size_t qtOptionLength(std::string_view argument, bool valueFollows)
+{
+    if (argument.starts_with("--"))
+        argument.remove_prefix(1);
+    const std::string_view name = argument.substr(0, argument.find('='));
+    for (const std::string_view option : kQtOptionsWithValue) {
+        if (name == option)
+            return name.size() < argument.size() || !valueFollows ? 1 : 2;
+    }
+    for (const std::string_view flag : kQtFlags) {
+        if (argument == flag)
+            return 1;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -42,6 +94,10 @@ Options Options::parse(const std::vector<std::string> &arguments)
             saving = true;
             continue;
         }
+        if (const std::size_t length = qtOptionLength(argument, i + 1 < arguments.size())) {
+            i += length - 1;
+            continue;
+        }
         std::string *target = nullptr;
         std::string name = argument;
         std::string value;
@@ -62,20 +118,34 @@ Options Options::parse(const std::vector<std::string> &arguments)
         }
         if (!target)
             return fail("unknown option '" + argument + "'");
+        // An option after --com1 is no path ("--com1 --demo"); a device named so is given
+        // as --com1=PATH.
         if (!hasValue) {
-            if (i + 1 >= arguments.size())
+            if (i + 1 >= arguments.size() || arguments[i + 1].starts_with('-'))
                 return fail("option '" + name + "' needs " + what(name));
             value = arguments[++i];
         }
         if (value.empty())
             return fail("option '" + name + "' needs " + what(name));
-        *target = value;
+        if (target == &options.logPath) {
+            *target = value;
+            continue;
+        }
+        // A device path is made absolute once, against the directory the panel starts in: the
+        // serial layer would take a relative name as one under /dev, while the diagnosis of a
+        // failure looks where the name leads from here. A network port stays as it is.
+        std::error_code failed;
+        const std::filesystem::path absolute = std::filesystem::absolute(value, failed);
+        *target = failed || value.find("://") != std::string::npos ? value : absolute.string();
     }
     if (saving) {
         if (!options.mapsCom1 && !options.mapsCom2)
             return fail("option '--save-ports' needs --com1 or --com2");
         options.action = Action::SavePorts;
     }
+    // The demo brings its own ports: a device given as well would be silently overridden.
+    if (options.demo && (options.mapsCom1 || options.mapsCom2))
+        return fail("--demo brings its own ports: it cannot be used with --com1 or --com2");
     return options;
 }
 
@@ -104,7 +174,8 @@ std::string usage()
            "  -h, --help    print this help and exit\n"
            "\n"
            "PATH may be any serial device, such as /dev/ttyUSB0, a /dev/serial/by-id/ name\n"
-           "or a pseudo-terminal, or a serial server on the network:\n"
+           "or a pseudo-terminal (a relative PATH is taken from the current directory), or a\n"
+           "serial server on the network:\n"
            "  rfc2217://HOST:PORT  Telnet with RFC 2217: the panel sets the speed (19200/9600)\n"
            "  tcp://HOST:PORT      raw TCP: the bytes only, the speed is the server's\n"
            "\n"
@@ -116,7 +187,8 @@ std::string usage()
            "  connection: &projector\n"
            "      accepter: telnet(rfc2217),tcp,4001\n"
            "      connector: serialdev,/dev/ttyUSB0,19200n81,local\n"
-           "(accepter: tcp,4002 for tcp://HOST:4002.)\n";
+           "(accepter: tcp,4002 for tcp://HOST:4002.)\n"
+           "Qt's own options, such as -platform NAME and -display DISPLAY, are accepted.\n";
 }
 
 std::string versionText()

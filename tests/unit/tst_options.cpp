@@ -1,4 +1,5 @@
 // The command line of koru-panel.
+#include <QDir>
 #include <QTest>
 
 #include "app/options.h"
@@ -11,6 +12,7 @@ private Q_SLOTS:
     void parses();
     void settingsFileUnderTheCommandLine_data();
     void settingsFileUnderTheCommandLine();
+    void relativePathIsTakenFromTheCurrentDirectory();
     void helpListsEveryOption();
     void logTakesAFileAndIsOffWithoutIt();
     void versionGivesTheFileVersionAndComment();
@@ -54,6 +56,16 @@ void TestOptions::parses_data()
                                   << "" << false << "option '--save-ports' needs --com1 or --com2";
     QTest::newRow("empty path") << QStringList{"--com1="} << fail << "/dev/ttyS0"
                                 << "/dev/ttyS1" << false << "option '--com1' needs a device path";
+    QTest::newRow("an option is no path") << QStringList{"--com1", "--demo"} << fail << ""
+                                          << "" << false << "option '--com1' needs a device path";
+    QTest::newRow("demo with a device")
+        << QStringList{"--demo", "--com2", "/dev/x"} << fail << ""
+        << "" << false << "--demo brings its own ports: it cannot be used with --com1 or --com2";
+    QTest::newRow("Qt's own options")
+        << QStringList{"-platform",     "offscreen", "--com1", "/dev/x",
+                       "-style=fusion", "--display", ":1",     "-reverse"}
+        << run << "/dev/x"
+        << "/dev/ttyS1" << false << "";
 }
 
 void TestOptions::parses()
@@ -118,33 +130,38 @@ void TestOptions::settingsFileUnderTheCommandLine()
     QVERIFY(saved.problems.empty());
     QCOMPARE(saved.devices.com1, devices.com1);
     QCOMPARE(saved.devices.com2, devices.com2);
-}
+    void TestOptions::relativePathIsTakenFromTheCurrentDirectory()
+    {
+        const Options options = Options::parse({"koru-panel", "--com2=pts/3"});
+        QCOMPARE(int(options.action), int(Options::Action::Run));
+        QCOMPARE(QString::fromStdString(options.devices.com2), QDir::currentPath() + "/pts/3");
+    }
 
-void TestOptions::helpListsEveryOption()
-{
-    const std::string text = usage();
-    for (const char *option :
-         {"--com1 PATH", "--com2 PATH", "--demo", "--log FILE", "--version", "--help",
-          "--list-ports", "--save-ports", "rfc2217://HOST:PORT", "tcp://HOST:PORT",
-          "accepter: telnet(rfc2217),tcp,", "connector: serialdev,"})
-        QVERIFY2(text.find(option) != std::string::npos, option);
-}
+    void TestOptions::helpListsEveryOption()
+    {
+        const std::string text = usage();
+        for (const char *option :
+             {"--com1 PATH", "--com2 PATH", "--demo", "--log FILE", "--version", "--help",
+              "--list-ports", "--save-ports", "rfc2217://HOST:PORT", "tcp://HOST:PORT",
+              "accepter: telnet(rfc2217),tcp,", "connector: serialdev,"})
+            QVERIFY2(text.find(option) != std::string::npos, option);
+    }
 
-void TestOptions::logTakesAFileAndIsOffWithoutIt()
-{
-    QCOMPARE(Options::parse({"koru-panel"}).logPath, std::string());
-    QCOMPARE(Options::parse({"koru-panel", "--log", "t.log"}).logPath, std::string("t.log"));
-    QCOMPARE(Options::parse({"koru-panel", "--log"}).error,
-             std::string("option '--log' needs a file"));
-}
+    void TestOptions::logTakesAFileAndIsOffWithoutIt()
+    {
+        QCOMPARE(Options::parse({"koru-panel"}).logPath, std::string());
+        QCOMPARE(Options::parse({"koru-panel", "--log", "t.log"}).logPath, std::string("t.log"));
+        QCOMPARE(Options::parse({"koru-panel", "--log"}).error,
+                 std::string("option '--log' needs a file"));
+    }
 
-void TestOptions::versionGivesTheFileVersionAndComment()
-{
-    const std::string text = versionText();
-    QVERIFY(text.find("File version 1.03.0001") != std::string::npos);
-    QVERIFY(text.find("Product version 1.03.0001") != std::string::npos);
-    QVERIFY(text.find("Ver.1.31") != std::string::npos);
-}
+    void TestOptions::versionGivesTheFileVersionAndComment()
+    {
+        const std::string text = versionText();
+        QVERIFY(text.find("File version 1.03.0001") != std::string::npos);
+        QVERIFY(text.find("Product version 1.03.0001") != std::string::npos);
+        QVERIFY(text.find("Ver.1.31") != std::string::npos);
+    }
 
-QTEST_APPLESS_MAIN(TestOptions)
+    QTEST_APPLESS_MAIN(TestOptions)
 #include "tst_options.moc"
