@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 
 #include "qt/netline.h"
 #include "qt/serialdevices.h"
@@ -30,9 +31,9 @@ SerialErrorCode diagnoseOpenFailure(const std::string &path)
     }
     const bool held = !lockDevice(fd);
     ::close(fd);
-    // The device opens and nothing locks it: what refused it was the serial layer's own lock
-    // file, which another program holds.
-    return held ? SerialErrorCode::InUse : SerialErrorCode::Other;
+    // The device opens and nothing locks it: what refused it can be the serial layer's own
+    // lock file, which another program holds.
+    return held || !serialLockFile(path).empty() ? SerialErrorCode::InUse : SerialErrorCode::Other;
 }
 
 std::string deviceGroup(const std::string &path)
@@ -44,6 +45,39 @@ std::string deviceGroup(const std::string &path)
         return group->gr_name;
     return std::to_string(info.st_gid);
 }
+
+std::string serialLockFile(const std::string &path)
+{
+    std::string name = path.starts_with("/dev/") ? path.substr(5) : path;
+    for (char &c : name) {
+        if (c == '/')
+            c = '_';
+    }
+    for (const char *directory : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
+                                  "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"}) {
+        const std::string file = std::string(directory) + "/LCK.." + name;
+        if (::access(file.c_str(), F_OK) == 0)
+            return file;
+    }
+    return {};
+}
+
+namespace {
+
+// Which lock file holds the device and for which process, when one does.
+std::string lockFileHolder(const std::string &path)
+{
+    const std::string file = serialLockFile(path);
+    if (file.empty())
+        return {};
+    std::ifstream stream(file);
+    long pid = 0;
+    stream >> pid;
+    return "\nThe lock file " + file +
+           (pid > 0 ? " names process " + std::to_string(pid) + " as its holder." : " holds it.");
+}
+
+}  // namespace
 
 bool lockDevice(int fd)
 {
@@ -72,7 +106,8 @@ std::string describeOpenFailure(int port, const std::string &path, SerialErrorCo
     case SerialErrorCode::InUse:
         return tried +
                "the port is in use by another program.\nClose the program that holds "
-               "it, or choose the other port.";
+               "it, or choose the other port." +
+               lockFileHolder(path);
     default:
         break;
     }

@@ -21,6 +21,11 @@ std::string describeNetFailure(int port, const std::string &url, SerialErrorCode
 // The name of the group that owns the device, or its number when it has no name.
 std::string deviceGroup(const std::string &path);
 
+// The serial layer's lock file for the device, where one exists: "LCK.." and the device's name
+// under /dev (its whole path otherwise) with "/" as "_", in the first of the serial layer's lock
+// directories that holds it (/var/lock, which is /run/lock on most systems, in the main).
+std::string serialLockFile(const std::string &path);
+
 // Takes an advisory lock on an open device, so that a second program cannot share the line.
 // False when another program holds it.
 bool lockDevice(int fd);

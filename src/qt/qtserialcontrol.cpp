@@ -1,9 +1,15 @@
 #include "qt/qtserialcontrol.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <QTimer>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 
 #include "core/panel/clock.h"
 #include "qt/opendiagnosis.h"
@@ -24,6 +30,21 @@ QSerialPort::Parity toParity(char letter)
     default:
         return QSerialPort::NoParity;
     }
+}
+
+// The name the serial layer opens the device by. It takes names as UTF-8, so a path that is not
+// valid UTF-8 goes by the device it leads to; a relative name it would look for under /dev.
+QString portName(const std::string &path)
+{
+    QString name = QString::fromStdString(path);
+    if (name.toStdString() != path) {
+        char resolved[PATH_MAX];
+        if (::realpath(path.c_str(), resolved))
+            name = QString::fromUtf8(resolved);
+    }
+    if (!name.startsWith(QLatin1Char('/')))
+        name.prepend(QStringLiteral("./"));
+    return name;
 }
 
 }  // namespace
@@ -76,27 +97,43 @@ std::optional<SerialError> QtSerialControl::setPortOpen(bool open)
                                                "the port is already open")};
     }
     close();
-    m_port.setPortName(QString::fromStdString(path));
+    // The advisory lock is taken first, on a descriptor of the panel's own, and held while
+    // the port is open: the serial layer's opening sets the line's settings and takes it
+    // exclusively, and its closing after a failure would clear the holder's exclusive use.
+    // Qt's lock file then keeps out programs that use the same locking; the advisory lock
+    // keeps out the rest that lock the device, and a second panel whatever its lock directory.
+    m_lockFd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_lockFd < 0) {
+        const std::string detail = std::strerror(errno);
+        const SerialErrorCode failure = diagnoseOpenFailure(path);
+        return SerialError{failure, describeOpenFailure(m_commPort, path, failure, detail)};
+    }
+    if (!lockDevice(m_lockFd)) {
+        close();
+        return SerialError{SerialErrorCode::InUse,
+                           describeOpenFailure(m_commPort, path, SerialErrorCode::InUse, {})};
+    }
+    m_port.setPortName(portName(path));
     applySettings();
     if (!m_port.open(QIODevice::ReadWrite)) {
         const std::string detail = m_port.errorString().toStdString();
         m_port.clearError();
+        close();
         const SerialErrorCode failure = diagnoseOpenFailure(path);
         return SerialError{failure, describeOpenFailure(m_commPort, path, failure, detail)};
-    }
-    // Qt's lock file keeps out programs that use the same locking; the advisory lock keeps
-    // out the rest that lock the device, and a second panel whatever its lock directory.
-    if (!lockDevice(static_cast<int>(m_port.handle()))) {
-        m_port.close();
-        return SerialError{SerialErrorCode::InUse,
-                           describeOpenFailure(m_commPort, path, SerialErrorCode::InUse, {})};
     }
     applySettings();
     // Pseudo-terminals have no modem lines; failing to set them is no failure of the port.
     m_port.setDataTerminalReady(true);
     m_port.setRequestToSend(true);
     m_port.clearError();
-    m_lost = false;
+    // A line found gone while it was being opened is a failure of the opening.
+    if (m_lost || hungUp()) {
+        close();
+        return SerialError{SerialErrorCode::Other,
+                           describeOpenFailure(m_commPort, path, SerialErrorCode::Other,
+                                               "the line went away while it was opened")};
+    }
     return std::nullopt;
 }
 
@@ -104,6 +141,9 @@ void QtSerialControl::close()
 {
     if (m_port.isOpen())
         m_port.close();
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+    m_lockFd = -1;
     m_backlog.clear();
     m_lost = false;
 }
@@ -157,13 +197,16 @@ void QtSerialControl::onReadyRead()
 
 void QtSerialControl::onError(QSerialPort::SerialPortError error)
 {
+    const int cause = errno;
     if (m_lost || !m_port.isOpen())
         return;
     // A hung-up line reads as end of file, which the serial layer reports as a read error
-    // and would report again at every turn of the event loop.
-    const bool lineGone =
-        error == QSerialPort::ResourceError || (error == QSerialPort::ReadError && hungUp());
-    if (!lineGone)
+    // and would report again at every turn of the event loop. A far end that stops reading
+    // fills the line's queue, and the write that finds it full (EAGAIN) is reported as a
+    // resource error too: that line is busy, not gone, and only the frames are lost.
+    const bool failed = error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
+                        error == QSerialPort::WriteError;
+    if (!failed || !(cause == EIO || hungUp()))
         return;
     // The device went away (an adapter pulled out, the far end of a pseudo-terminal closed).
     // The port is closed outside the serial layer's own notification, which is still running.

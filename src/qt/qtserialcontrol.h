@@ -54,5 +54,6 @@ private:
     std::string m_settingsText = "9600,N,8,1";
     int m_commPort = 1;
     quint64 m_droppedFrames = 0;
+    int m_lockFd = -1;  // the panel's own descriptor of the open device, holding its lock
     bool m_lost = false;
 };

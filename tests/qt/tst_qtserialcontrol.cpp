@@ -2,18 +2,25 @@
 // the line speed, exclusive use, failures to open, and a far end that goes away.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <QLockFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 
 #include "qt/opendiagnosis.h"
 #include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
 #include "support/panelfixture.h"
+#include "support/ptypair.h"
 #include "support/recordingevents.h"
 
 namespace {
@@ -95,6 +102,11 @@ private Q_SLOTS:
     void farEndGoingAwayClosesThePortQuietly();
     void writesWhileClosedGoNowhere();
     void framesBeyondTheOutputBufferAreDroppedWhole();
+    void failedOpenLeavesTheHolderItsExclusiveUse();
+    void lockFileWithNoOtherHolderIsNamedWithItsProcess();
+    void farEndThatStopsReadingCostsFramesNotThePort();
+    void pathsOpenAsGiven_data();
+    void pathsOpenAsGiven();
 };
 
 void TestQtSerialControl::frameArrivesAtTheFarEndByteForByte()
@@ -277,6 +289,114 @@ void TestQtSerialControl::framesBeyondTheOutputBufferAreDroppedWhole()
     QTRY_VERIFY_WITH_TIMEOUT(comm.pendingOutput() == 0, 3000);
     comm.output("C00\r");
     QCOMPARE(comm.droppedFrames(), quint64(36));
+    QCOMPARE(farEnd.read(4), std::string("C00\r"));
+}
+
+void TestQtSerialControl::failedOpenLeavesTheHolderItsExclusiveUse()
+{
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    // A program that takes the device without lock files: exclusive use and the advisory lock.
+    const char *path = farEnd.path().c_str();
+    const int holder = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(holder >= 0);
+    QVERIFY(::ioctl(holder, TIOCEXCL) == 0 && ::flock(holder, LOCK_EX | LOCK_NB) == 0);
+    const speed_t speed = farEnd.outputSpeed();
+    QtSerialControl comm(onFarEnd(farEnd), lineClock);
+    QVERIFY(comm.setSettings(speed == B9600 ? "19200,N,8,1" : "9600,N,8,1"));
+    const auto error = comm.setPortOpen(true);
+    // The refused opening touched neither the holder's exclusive use nor its line speed.
+    const int exclusive = exclusiveUse(path);
+    const speed_t after = farEnd.outputSpeed();
+    ::close(holder);
+    QVERIFY(error.has_value());
+    QCOMPARE(error->code, SerialErrorCode::InUse);
+    QCOMPARE(exclusive, 1);
+    QCOMPARE(after, speed);
+}
+
+void TestQtSerialControl::lockFileWithNoOtherHolderIsNamedWithItsProcess()
+{
+    // A program that locks with the serial layer's lock file alone, in a process of its own.
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    const QString lock = serialLockPath(QString::fromStdString(farEnd.path()));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        QLockFile held(lock);
+        held.setStaleLockTime(0);
+        if (!held.tryLock())
+            ::_exit(1);
+        ::pause();
+        ::_exit(0);
+    }
+    QTRY_VERIFY(QFile::exists(lock));
+    QtSerialControl comm(onFarEnd(farEnd), lineClock);
+    const auto error = comm.setPortOpen(true);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    QFile::remove(lock);
+    QVERIFY(error.has_value());
+    QCOMPARE(error->code, SerialErrorCode::InUse);
+    const std::string expected =
+        "The lock file " + lock.toStdString() + " names process " + std::to_string(child);
+    QVERIFY2(error->description.find(expected) != std::string::npos, error->description.c_str());
+}
+
+void TestQtSerialControl::farEndThatStopsReadingCostsFramesNotThePort()
+{
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    // Virtual time runs on between frames, so the line's own pace never holds one back: only
+    // the operating system's queue, full because nobody reads it, does.
+    VirtualClock clock;
+    QtSerialControl comm(onFarEnd(farEnd), clock);
+    RecordingEvents events;
+    comm.setEvents(&events);
+    QVERIFY(!comm.setPortOpen(true));
+    const std::string frame(500, 'x');
+    for (int i = 0; i < 2000 && comm.droppedFrames() == 0; ++i) {
+        comm.output(frame);
+        clock.advance(1000);
+    }
+    QVERIFY(comm.droppedFrames() > 0);
+    QCoreApplication::processEvents();
+    QVERIFY(comm.portOpen());
+    QCOMPARE(events.losses, 0);
+    // Once the far end reads again, what was held goes out and frames fit again.
+    farEnd.read(std::size_t(-1), 1000);
+    QTRY_COMPARE(comm.pendingOutput(), qint64(0));
+    QVERIFY(comm.output("C00\r"));
+    QVERIFY(farEnd.read(4).ends_with("C00\r"));
+}
+
+void TestQtSerialControl::pathsOpenAsGiven_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("relative");
+    QTest::newRow("relative to the current directory") << QByteArray("koru-line") << true;
+    QTest::newRow("not UTF-8") << QByteArray("koru-\xff-line") << false;
+}
+
+void TestQtSerialControl::pathsOpenAsGiven()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(bool, relative);
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    QTemporaryDir dir;
+    const std::string link = dir.path().toStdString() + "/" + name.toStdString();
+    QVERIFY(::symlink(farEnd.path().c_str(), link.c_str()) == 0);
+    char here[PATH_MAX];
+    QVERIFY(::getcwd(here, sizeof here));
+    if (relative)
+        QVERIFY(::chdir(dir.path().toLocal8Bit().constData()) == 0);
+    QtSerialControl comm(DeviceMap{relative ? name.toStdString() : link, "/nonexistent/ttyS1"},
+                         lineClock);
+    const auto error = comm.setPortOpen(true);
+    QVERIFY(::chdir(here) == 0);
+    QVERIFY2(!error, error ? error->description.c_str() : "");
+    QVERIFY(comm.output("C00\r"));
     QCOMPARE(farEnd.read(4), std::string("C00\r"));
 }
 

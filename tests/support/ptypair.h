@@ -1,6 +1,8 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -72,3 +74,36 @@ private:
     int m_master = -1;
     QString m_slavePath;
 };
+
+// Whether a terminal is taken for exclusive use (TIOCEXCL): 1 or 0, -1 when it cannot be told.
+// Root opens it whatever the flag; anyone else is refused with EBUSY while it is set.
+inline int exclusiveUse(const char *path)
+{
+    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == EBUSY ? 1 : -1;
+    int exclusive = -1;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) != 0)
+        exclusive = -1;
+    ::close(fd);
+    return exclusive;
+}
+
+// Where the serial layer keeps its lock file for a device under /dev (as root, or wherever the
+// lock directory may be written).
+inline QString serialLockPath(const QString &device)
+{
+    return QStringLiteral("/var/lock/LCK..") +
+           device.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+}
+
+// Whether another descriptor holds the device's advisory lock.
+inline bool advisoryLocked(const char *path)
+{
+    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return locked;
+}
