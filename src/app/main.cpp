@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/demo.h"
+#include "app/endsignals.h"
 #include "app/options.h"
 #include "app/version.h"
 #include "core/panel/loggingserialcontrol.h"
@@ -19,6 +20,8 @@
 
 int main(int argc, char *argv[])
 {
+    // Qt's own options (-platform, -display, ...) are passed over here and taken by
+    // QApplication below.
     const Options options = Options::parse(std::vector<std::string>(argv, argv + argc));
     switch (options.action) {
     case Options::Action::Help:
@@ -93,6 +96,11 @@ int main(int argc, char *argv[])
     // The caption stays as it is; the COM button tells what the ports stand for.
     if (!demoDescription.isEmpty())
         form.control("Command33")->setToolTip(demoDescription);
+    // A signal to end runs the END button's steps, so the port is let go of as on END.
+    if (!watchEndSignals(&form, [&form](int) { form.Command16_Click(); })) {
+        std::perror("koru-panel: cannot watch for signals");
+        return 1;
+    }
     form.show();
     return QApplication::exec();
 }

@@ -1,0 +1,58 @@
+// The real koru-panel program on a pseudo-terminal: a signal to end lets go of the port as
+// END does, so the next program can have it.
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+#include <csignal>
+
+#include "support/ptypair.h"
+
+namespace {
+
+constexpr int kTimeoutMs = 10000;
+
+}  // namespace
+
+class TestPanelProgram : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void signalToEndReleasesThePort_data();
+    void signalToEndReleasesThePort();
+};
+
+void TestPanelProgram::signalToEndReleasesThePort_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void TestPanelProgram::signalToEndReleasesThePort()
+{
+    QFETCH(int, signal);
+    PtyPair line;
+    QVERIFY(line.isOpen());
+    const QByteArray path = line.slavePath().toLocal8Bit();
+    QProcess panel;
+    panel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // On Qt's offscreen platform, which the test's environment chooses.
+    panel.start(QStringLiteral(KORU_PANEL),
+                {QStringLiteral("--com1"), line.slavePath(), QStringLiteral("--com2"),
+                 QStringLiteral("/nonexistent")});
+    QVERIFY(panel.waitForStarted(kTimeoutMs));
+    // The panel has the port once it holds the device's lock and its exclusive use.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        advisoryLocked(path.constData()) && exclusiveUse(path.constData()) == 1, kTimeoutMs);
+
+    ::kill(static_cast<pid_t>(panel.processId()), signal);
+    QTRY_COMPARE_WITH_TIMEOUT(panel.state(), QProcess::NotRunning, kTimeoutMs);
+    QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(panel.exitCode(), 0);
+    QCOMPARE(exclusiveUse(path.constData()), 0);
+    QVERIFY(!advisoryLocked(path.constData()));
+    QVERIFY(!QFile::exists(serialLockPath(line.slavePath())));
+}
+
+QTEST_GUILESS_MAIN(TestPanelProgram)
+#include "tst_panelprogram.moc"
