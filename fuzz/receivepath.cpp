@@ -57,6 +57,7 @@ public:
     void setRxd(std::string_view text) override { rxd = checked(text); }
     void setStatus(std::string_view text) override { status = checked(text); }
     void setFrame8Visible(bool visible) override { frame8Visible = visible; }
+    void setTxdToolTip(std::string_view text) override { checked(text); }
 
 private:
     static std::string_view checked(std::string_view text)

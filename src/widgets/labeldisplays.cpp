@@ -39,6 +39,11 @@ void LabelDisplays::paintHeldBack()
     }
 }
 
+void LabelDisplays::setTxdToolTip(std::string_view text)
+{
+    m_labels[0]->setToolTip(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
 void LabelDisplays::setFrame8Visible(bool visible)
 {
     m_frame8->setVisible(visible);

@@ -23,6 +23,7 @@ public:
     void setRxd(std::string_view text) override { show(m_labels[1], text); }
     void setStatus(std::string_view text) override { show(m_labels[2], text); }
     void setFrame8Visible(bool visible) override;
+    void setTxdToolTip(std::string_view text) override;
 
 private:
     void show(TrafficLabel *label, std::string_view text);

@@ -19,6 +19,7 @@ public:
     int opens = 0;                     // successful openings
     int failedOpens = 0;               // openings refused by failOpen() or an open port
     int closes = 0;                    // closings of an open port
+    bool busy = false;                 // the open port's output buffer is full: frames drop
 
     // Opening this port fails with this error until allowOpen(port).
     void failOpen(int port, SerialError error) { m_failures[port] = std::move(error); }
@@ -100,7 +101,7 @@ public:
     {
         if (onOutput)
             onOutput(frame);
-        if (!m_open || m_opening)
+        if (!m_open || m_opening || busy)
             return false;
         written.emplace_back(frame);
         return true;

@@ -25,6 +25,7 @@ public:
     std::string rxd;             // Label12
     std::string status;          // Label22
     bool frame8Visible = false;  // Frame8 starts hidden
+    std::string txdToolTip;
     std::vector<Change> history;
 
     void setTxd(std::string_view text) override { record(Target::Txd, txd = text); }
@@ -35,6 +36,8 @@ public:
         frame8Visible = visible;
         record(Target::Frame8, visible ? "shown" : "hidden");
     }
+
+    void setTxdToolTip(std::string_view text) override { txdToolTip = text; }
 
     // The changes made to one display, oldest first.
     std::vector<Change> changesOf(Target target) const

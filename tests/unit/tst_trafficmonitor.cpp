@@ -72,6 +72,8 @@ private Q_SLOTS:
     void sendToClosedPortRestartsTheFiveSecondsOfThePortChoice();
     void sendToLostLineBringsUpThePortChoice();
     void sendToOpenPortLeavesThePortChoiceAlone();
+    void lostLineBringsUpThePortChoiceAtOnce();
+    void framesTheBusyLineDropsAreCountedInTheTxdToolTip();
     void portChoiceHidesFiveSecondsAfterItIsShown();
     void displayTimeoutBlanksTxdRxdAndStatusInThatOrder();
     void endlessUnaskedTextIsBoundedAt32767Characters();
@@ -351,6 +353,35 @@ void TestTrafficMonitor::sendToLostLineBringsUpThePortChoice()
     QCOMPARE(panel.comm.written.size(), std::size_t(1));
     QCOMPARE(qb(panel.displays.txd), QByteArray(" C 0 1 CR "));
     QVERIFY(panel.displays.frame8Visible);
+}
+
+void TestTrafficMonitor::lostLineBringsUpThePortChoiceAtOnce()
+{
+    Panel panel;
+    panel.at(1000);
+    panel.comm.loseLine();
+    QVERIFY(panel.displays.frame8Visible);
+    panel.at(1000 + TrafficMonitor::kPortSettingsMs);
+    QVERIFY(!panel.displays.frame8Visible);
+}
+
+void TestTrafficMonitor::framesTheBusyLineDropsAreCountedInTheTxdToolTip()
+{
+    Panel panel;
+    panel.click("Command17");
+    QVERIFY(panel.displays.txdToolTip.empty());
+    panel.comm.busy = true;
+    panel.click("Command17");
+    QCOMPARE(qb(panel.displays.txdToolTip), QByteArray("1 frame dropped: the line was busy"));
+    panel.click("Command18");
+    panel.click("Command17");
+    QCOMPARE(qb(panel.displays.txdToolTip), QByteArray("3 frames dropped: the line was busy"));
+    QCOMPARE(panel.monitor.droppedFrames(), std::uint64_t(3));
+    // A frame sent to a closed port is no frame the line dropped: the port choice shows it.
+    panel.comm.closePort();
+    panel.click("Command17");
+    QCOMPARE(panel.monitor.droppedFrames(), std::uint64_t(3));
+    QCOMPARE(panel.comm.written.size(), std::size_t(1));
 }
 
 void TestTrafficMonitor::sendToOpenPortLeavesThePortChoiceAlone()

@@ -57,6 +57,7 @@ void PanelCore::openFailed(const SerialError &error)
 
 void PanelCore::lost()
 {
-    // The serial control has closed the port already; later frames go the way of frames sent
-    // to a closed port.
+    // The serial control has closed the port already. The port choice comes up at once, so
+    // the operator sees the port is gone before a frame is sent into nothing.
+    m_traffic.showPortSettings();
 }

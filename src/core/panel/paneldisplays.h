@@ -2,7 +2,8 @@
 
 #include <string_view>
 
-// What the serial layer changes on the panel: the three displays and the COM settings frame.
+// What the serial layer changes on the panel: the three displays, the TXD display's tool tip and
+// the COM settings frame.
 class PanelDisplays {
 public:
     virtual ~PanelDisplays() = default;
@@ -10,4 +11,6 @@ public:
     virtual void setRxd(std::string_view text) = 0;     // Label12
     virtual void setStatus(std::string_view text) = 0;  // Label22
     virtual void setFrame8Visible(bool visible) = 0;
+    // Says how many frames the line could not take ("3 frames dropped: the line was busy").
+    virtual void setTxdToolTip(std::string_view text) = 0;
 };

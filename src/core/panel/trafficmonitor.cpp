@@ -31,7 +31,14 @@ void TrafficMonitor::send(const std::string &frame)
 {
     // The frame goes onto the line before any display changes.
     const bool portClosed = !m_comm.portOpen();
-    m_comm.output(frame);
+    // A frame an open port drops shows nowhere on the line: the count is where the operator
+    // looks for what was sent. A closed port brings up the port choice instead.
+    if (!m_comm.output(frame) && !portClosed) {
+        ++m_droppedFrames;
+        m_displays.setTxdToolTip(std::to_string(m_droppedFrames) +
+                                 (m_droppedFrames == 1 ? " frame" : " frames") +
+                                 " dropped: the line was busy");
+    }
     m_displays.setTxd(renderTraffic(frame));
     m_replyTimeout.setEnabled(true);
     m_awaitingReply = 1;

@@ -57,6 +57,8 @@ public:
     void stop();
 
     std::uint8_t awaitingReply() const { return m_awaitingReply; }
+    // Frames the open port could not take (its output buffer full), since the panel started.
+    std::uint64_t droppedFrames() const { return m_droppedFrames; }
     const std::string &rxBuffer() const { return m_rxBuffer; }
     const IntervalTimer &replyTimeout() const { return m_replyTimeout; }
     const IntervalTimer &portSettingsTimeout() const { return m_portSettingsTimeout; }
@@ -73,6 +75,7 @@ private:
     IntervalTimer m_portSettingsTimeout;  // Timer3
     IntervalTimer m_displayTimeout;       // Timer4
     std::uint8_t m_awaitingReply = 0;
+    std::uint64_t m_droppedFrames = 0;
     std::string m_rxBuffer;
     IncrementalRenderer m_rxRenderer;
 };
