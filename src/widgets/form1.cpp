@@ -92,6 +92,12 @@ Form1::Form1(Clock &clock, SerialControl &comm, MessageBox &messages, QWidget *p
         std::make_unique<PanelCore>(clock, comm, *m_displays, messages, std::string(kAppTitle));
     wireButtons();
     wireOptions();
+    m_core->setOnHoldSafetyStop([this] {
+        m_heldButton = nullptr;
+        if (m_heldWidget)
+            m_heldWidget->abandonPress();
+        m_heldWidget = nullptr;
+    });
 
     // Key preview: the panel sees every key press before the control with the focus.
     qApp->installEventFilter(this);
@@ -342,11 +348,22 @@ void Form1::Command16_Click()
 void Form1::Option1_Click()
 {
     m_core->selectPort(1);
+    showPortInForce();
 }
 
 void Form1::Option2_Click()
 {
     m_core->selectPort(2);
+    showPortInForce();
+}
+
+void Form1::showPortInForce()
+{
+    // A port that could not be opened leaves the number on the other port: its option shows
+    // checked, not the one just clicked.
+    auto *option =
+        qobject_cast<QRadioButton *>(control(m_comm.commPort() == 2 ? "Option2" : "Option1"));
+    option->setChecked(true);
 }
 
 void Form1::Option9_Click()
@@ -388,6 +405,9 @@ void Form1::releaseLostHold()
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
+    // The held button lost the mouse to another grab: its release will never come either.
+    if (event->type() == QEvent::UngrabMouse && m_heldWidget && watched == m_heldWidget)
+        releaseLostHold();
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
         auto *widget = static_cast<QWidget *>(watched);
         // A key event travels up from the focused control to its parents; the panel looks

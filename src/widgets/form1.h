@@ -68,6 +68,8 @@ private:
     void applyHeight();
     void endProgram(int exitCode = 0);
     void showStartUpFailure(const SerialError &error);
+    // The COM1 or COM2 option of the port number in force.
+    void showPortInForce();
     // The window lost the mouse while a hold button was down: its release will never come.
     void releaseLostHold();
 

@@ -159,6 +159,7 @@ private Q_SLOTS:
     void releaseWithNothingHeldStillBlanksAndRestores();
     void unansweredLastRepetitionGetsNoTimeoutMark();
     void answeredRepetitionsGetNoTimeoutMark();
+    void holdWithNoReleaseStopsAfterSixtySeconds();
     void replyAfterReleaseStartsFromEmptyBuffer();
     void secondPressOnHeldButtonSendsAtOnceAndStartsFullInterval();
     void secondPressOnHeldArrowSendsAtOnceAndLetsIntervalRunOn();
@@ -819,6 +820,35 @@ void TestHoldEngine::randomSessionsSendOnlyWellFormedFramesAndOnlyWhileHeld()
         QVERIFY2(failure.empty(),
                  qPrintable(QStringLiteral("seed %1: %2").arg(seed).arg(failure.c_str())));
     }
+}
+
+void TestHoldEngine::holdWithNoReleaseStopsAfterSixtySeconds()
+{
+    Panel panel;
+    int stops = 0;
+    panel.core.setOnHoldSafetyStop([&stops] { ++stops; });
+    panel.press("Command1");
+    panel.at(30000);
+    // A second press (another mouse button) starts the full time afresh.
+    panel.press("Command1");
+    panel.at(30000 + HoldEngine::kSafetyStopMs - 1);
+    QVERIFY(panel.timer1.enabled());
+    QCOMPARE(stops, 0);
+    panel.at(30000 + HoldEngine::kSafetyStopMs);
+    QVERIFY(!panel.timer1.enabled());
+    QCOMPARE(int(panel.engine.heldKey()), 0);
+    QCOMPARE(stops, 1);
+    // The release steps ran: TXD blank, the normal time-outs back.
+    QVERIFY(panel.displays.txd.empty());
+    QCOMPARE(panel.timer2.interval(), kNormalReplyTimeoutMs);
+    const std::size_t sent = panel.sent.size();
+    panel.at(200000);
+    QCOMPARE(panel.sent.size(), sent);
+    // A hold released in time is never stopped later.
+    panel.press("Command1");
+    panel.release("Command1");
+    panel.at(400000);
+    QCOMPARE(stops, 1);
 }
 
 QTEST_APPLESS_MAIN(TestHoldEngine)

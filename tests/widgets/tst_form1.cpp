@@ -377,7 +377,9 @@ void TestForm1::failedCom2ReportsAndLeavesThePortClosed()
     QCOMPARE(panel.comm.commPort(), 1);
     QVERIFY(!panel.comm.portOpen());
     QVERIFY(panel.frame8Shown());
-    QVERIFY(panel.get<QRadioButton>("Option2")->isChecked());
+    // The option shows the port number in force, not the one that failed.
+    QVERIFY(panel.get<QRadioButton>("Option1")->isChecked());
+    QVERIFY(!panel.get<QRadioButton>("Option2")->isChecked());
 }
 
 void TestForm1::choosingCom1AfterTheFailureOpensTheportAgain()

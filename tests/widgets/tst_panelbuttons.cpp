@@ -290,21 +290,39 @@ void TestPanelButtons::holdEndsWhenTheWindowIsDeactivated()
 
 void TestPanelButtons::holdEndsWhenTheWindowIsBlockedOrHidden_data()
 {
+    // 0: no event at all, only the safety stop's time.
     QTest::addColumn<int>("eventType");
-    QTest::newRow("deactivated") << int(QEvent::WindowDeactivate);
-    QTest::newRow("blocked by a modal box") << int(QEvent::WindowBlocked);
-    QTest::newRow("hidden") << int(QEvent::Hide);
+    QTest::addColumn<int>("waitMs");
+    QTest::newRow("deactivated") << int(QEvent::WindowDeactivate) << 0;
+    QTest::newRow("blocked by a modal box") << int(QEvent::WindowBlocked) << 0;
+    QTest::newRow("hidden") << int(QEvent::Hide) << 0;
+    QTest::newRow("mouse grab lost") << int(QEvent::UngrabMouse) << 0;
+    QTest::newRow("no release for 60 s") << 0 << HoldEngine::kSafetyStopMs;
 }
 
 void TestPanelButtons::holdEndsWhenTheWindowIsBlockedOrHidden()
 {
     QFETCH(int, eventType);
+    QFETCH(int, waitMs);
     PanelFixture panel;
     QVERIFY(panel.start());
     panel.press("Command1");
-    QEvent event{QEvent::Type(eventType)};
-    QApplication::sendEvent(panel.form.get(), &event);
+    auto *button = panel.get<GraphicalButton>("Command1");
+    QVERIFY(button->isDown());
+    if (eventType != 0) {
+        QEvent event{QEvent::Type(eventType)};
+        // The grab is the button's; the window's own events go to the window.
+        QObject *target =
+            eventType == QEvent::UngrabMouse ? static_cast<QObject *>(button) : panel.form.get();
+        QApplication::sendEvent(target, &event);
+    }
+    if (waitMs > 0) {
+        panel.clock.advance(waitMs - 1);
+        QVERIFY(panel.form->core().holds().repeatTimer().enabled());
+        panel.clock.advance(1);
+    }
     QVERIFY(!panel.form->core().holds().repeatTimer().enabled());
+    QVERIFY(!button->isDown());
     panel.takeWritten();
     panel.clock.advance(1000);
     QVERIFY(panel.comm.written.empty());

@@ -5,13 +5,27 @@
 #include "core/protocol/oneshotbuttons.h"
 
 HoldEngine::HoldEngine(Clock &clock, CommandSender &sender, TrafficMonitor &traffic)
-    : m_sender(sender), m_traffic(traffic), m_repeat(clock, kDesignRepeatMs)
+    : m_sender(sender),
+      m_traffic(traffic),
+      m_repeat(clock, kDesignRepeatMs),
+      m_safetyStop(clock, kSafetyStopMs)
 {
     m_repeat.setOnTick([this] { Timer1_Timer(); });
+    m_safetyStop.setOnTick([this] {
+        if (!m_held)
+            return;
+        release(*m_held);
+        if (m_onSafetyStop)
+            m_onSafetyStop();
+    });
 }
 
 void HoldEngine::press(const HoldButton &button)
 {
+    m_held = &button;
+    // A press while another is held (a second mouse button) starts the full time again.
+    m_safetyStop.setEnabled(false);
+    m_safetyStop.setEnabled(true);
     if (button.kind == HoldButton::Kind::Arrow) {
         for (const ArrowTimeouts &mode : kArrowTimeouts) {
             if (mode.arrowMode == m_arrowMode)
@@ -33,6 +47,8 @@ void HoldEngine::press(const HoldButton &button)
 
 void HoldEngine::release(const HoldButton &button)
 {
+    m_held = nullptr;
+    m_safetyStop.setEnabled(false);
     m_heldKey = button.control == kSelectControl ? kSelectReleasedCode : 0;
     m_repeat.setEnabled(false);
     m_traffic.endHold();
@@ -40,6 +56,12 @@ void HoldEngine::release(const HoldButton &button)
         m_repeat.setInterval(kDigitalZoomArrowRepeatMs);
         m_arrowMode = kDigitalZoomArrowMode;
     }
+}
+
+void HoldEngine::stop()
+{
+    m_repeat.setEnabled(false);
+    m_safetyStop.setEnabled(false);
 }
 
 void HoldEngine::Timer1_Timer()

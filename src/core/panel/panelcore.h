@@ -36,6 +36,11 @@ public:
     void click(const OneShotButton &button);
     void press(const HoldButton &button) { m_holds.press(button); }
     void release(const HoldButton &button) { m_holds.release(button); }
+    // Told when a hold was ended by its safety stop rather than by a release.
+    void setOnHoldSafetyStop(std::function<void()> onStop)
+    {
+        m_holds.setOnSafetyStop(std::move(onStop));
+    }
     void selectAddress(const AddressOption &option) { m_commands.selectAddress(option); }
     void selectPort(int port) { m_ports.selectPort(port); }
     void selectSpeed(std::string_view settings) { m_ports.selectSpeed(settings); }
