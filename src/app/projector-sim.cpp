@@ -241,6 +241,10 @@ int main(int argc, char *argv[])
         }
     }
 
+    // A log on a pipe whose reader has gone (projector-sim | head) and a device whose far end
+    // has gone fail their writes with EPIPE, which the writers handle; the signal would end
+    // the simulator instead.
+    ::signal(SIGPIPE, SIG_IGN);
     if (!watchSignals(app)) {
         std::perror("projector-sim: cannot watch for signals");
         return 1;

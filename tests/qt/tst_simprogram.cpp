@@ -28,6 +28,8 @@ private Q_SLOTS:
     void shouldRefuseBadOptionsWithUsageAndStatus2();
     void shouldServeAChainAndLogUntilTerminated_data();
     void shouldServeAChainAndLogUntilTerminated();
+    void deviceThatIsNoTerminalIsOpenedAndClosedOnce();
+    void logReaderGoingAwayDoesNotEndTheSimulator();
 };
 
 void TestSimProgram::helpShouldListEveryOption()
@@ -131,6 +133,61 @@ void TestSimProgram::shouldServeAChainAndLogUntilTerminated()
         QVERIFY2(line.match(text).hasMatch(),
                  qPrintable(QStringLiteral("%1 in\n%2").arg(expected, text)));
     }
+}
+
+void TestSimProgram::deviceThatIsNoTerminalIsOpenedAndClosedOnce()
+{
+    QTemporaryDir dir;
+    const QString logPath = dir.filePath(QStringLiteral("sim.log"));
+    QProcess process;
+    process.start(kProgram, {"--device", "/dev/null", "--log", logPath, "--unasked", "x",
+                             "--unasked-rate", "1000"});
+    QFile log(logPath);
+    const auto logText = [&log] {
+        log.open(QIODevice::ReadOnly);
+        const QString text = QString::fromLatin1(log.readAll());
+        log.close();
+        return text;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(logText().contains(QLatin1String(" CLOSED")), kTimeoutMs);
+    // A real program's own timers: it is given time to go wrong (it polled the device back
+    // every 20 ms, and logged each time).
+    QTest::qWait(300);
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, kTimeoutMs);
+    QCOMPARE(process.exitCode(), 0);
+    const QString text = logText();
+    QCOMPARE(text.count(QLatin1String(" OPENED")), 1);
+    QCOMPARE(text.count(QLatin1String(" CLOSED")), 1);
+    QVERIFY2(text.count(QLatin1String(" UNASKED")) <= 1, qPrintable(text));
+}
+
+void TestSimProgram::logReaderGoingAwayDoesNotEndTheSimulator()
+{
+    // projector-sim | head -n 1: the log goes on to a pipe whose reader has gone.
+    QProcess process;
+    QProcess head;
+    process.setStandardOutputProcess(&head);
+    QByteArray output;
+    connect(&head, &QProcess::readyReadStandardOutput, this,
+            [&] { output += head.readAllStandardOutput(); });
+    head.start(QStringLiteral("head"), {"-n", "1"});
+    process.start(kProgram, {"--chain", "1"});
+    QTRY_VERIFY_WITH_TIMEOUT(!listeningPath(output).isEmpty(), kTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(head.state(), QProcess::NotRunning, kTimeoutMs);
+
+    QSerialPort port(listeningPath(output));
+    port.setBaudRate(19200);
+    QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+    QByteArray received;
+    connect(&port, &QSerialPort::readyRead, this, [&] { received += port.readAll(); });
+    port.write("C00\r");
+    QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("\x06\r"), kTimeoutMs);
+    port.close();
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, kTimeoutMs);
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestSimProgram)

@@ -146,9 +146,10 @@ void ProjectorSimulator::pumpOutputAt(std::int64_t nowUs)
     }
     updateBaud();
     for (LineWrite &write : m_output.takeDue(nowUs)) {
-        m_endpoint.write(
+        // Bytes the line refused never went out: the log shows only what did.
+        const bool written = m_endpoint.write(
             QByteArray(write.bytes.data(), static_cast<qsizetype>(write.bytes.size())));
-        if (write.replyFrom == 0 && !write.unasked)
+        if (!written || (write.replyFrom == 0 && !write.unasked))
             continue;
         SimEvent event;
         event.timeUs = nowUs;

@@ -119,6 +119,7 @@ bool PtyEndpoint::setUp(int fd, const QString &path, bool waitForFarEnd)
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &PtyEndpoint::flushPending);
     m_hungUp = false;
+    m_canReturn = ::isatty(fd);
     if (waitForFarEnd) {
         m_hungUp = true;
         m_readNotifier->setEnabled(false);
@@ -188,22 +189,24 @@ QByteArray PtyEndpoint::read(qsizetype maxBytes)
     return {};
 }
 
-void PtyEndpoint::write(const QByteArray &bytes)
+bool PtyEndpoint::write(const QByteArray &bytes)
 {
     if (m_fd < 0 || m_hungUp || bytes.isEmpty())
-        return;
+        return false;
     if (!m_pending.isEmpty()) {
-        if (m_pending.size() + bytes.size() <= kMaxPendingBytes)
-            m_pending.append(bytes);
-        return;
+        if (m_pending.size() + bytes.size() > kMaxPendingBytes)
+            return false;
+        m_pending.append(bytes);
+        return true;
     }
     const ssize_t count = ::write(m_fd, bytes.constData(), static_cast<size_t>(bytes.size()));
     if (count == bytes.size())
-        return;
+        return true;
     if (count < 0 && errno != EAGAIN && errno != EINTR)
-        return;
+        return false;
     m_pending = bytes.mid(count < 0 ? 0 : count);
     m_writeNotifier->setEnabled(true);
+    return true;
 }
 
 void PtyEndpoint::flushPending()
@@ -236,7 +239,8 @@ void PtyEndpoint::enterHangUp()
     m_pending.clear();
     m_readNotifier->setEnabled(false);
     m_writeNotifier->setEnabled(false);
-    m_hangUpPoll.start();
+    if (m_canReturn)
+        m_hangUpPoll.start();
     Q_EMIT farEndClosed();
 }
 

@@ -42,8 +42,9 @@ public:
 
     // Up to maxBytes of what has arrived; empty when nothing has.
     QByteArray read(qsizetype maxBytes);
-    // One write to the line.
-    void write(const QByteArray &bytes);
+    // One write to the line. False when the bytes were dropped: no far end, more waiting than
+    // kMaxPendingBytes, or a line that refuses them.
+    bool write(const QByteArray &bytes);
     void setReadNotificationEnabled(bool enabled);
 
 Q_SIGNALS:
@@ -62,6 +63,9 @@ private:
     QString m_path;
     QString m_errorString;
     bool m_hungUp = false;
+    // A terminal's far end can come back; a device that is no terminal (/dev/null, a file) at
+    // its end of file has nothing more to give, and polling it would find it back at once.
+    bool m_canReturn = true;
     bool m_readEnabled = true;
     QByteArray m_pending;
     QSocketNotifier *m_readNotifier = nullptr;
