@@ -2,10 +2,16 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "core/panel/intervaltimer.h"
 #include "support/virtualclock.h"
+
+// The clock's timer calls back into the timer it was made for: a moved timer would leave it
+// calling into the old place.
+static_assert(!std::is_move_constructible_v<IntervalTimer> &&
+              !std::is_move_assignable_v<IntervalTimer>);
 
 namespace {
 
