@@ -2,6 +2,8 @@
 // rendering of a text is that of its first part followed by that of the rest), and keeps a
 // printable reply character k at place 2k, which the status decoding relies on.
 
+#include "core/protocol/rendering.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -9,7 +11,6 @@
 #include <string_view>
 
 #include "check.h"
-#include "core/protocol/rendering.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

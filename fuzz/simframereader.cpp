@@ -37,12 +37,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     FrameReader whole;
     const std::vector<FrameReaderOutput> expected = whole.feed(bytes);
-    KORU_CHECK(expected.size() == static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\r')));
+    KORU_CHECK(expected.size() ==
+               static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\r')));
     for (const FrameReaderOutput &output : expected)
         checkOutput(output);
     const std::size_t lastCr = bytes.rfind('\r');
-    const std::size_t pending = lastCr == std::string_view::npos ? bytes.size()
-                                                                  : bytes.size() - lastCr - 1;
+    const std::size_t pending =
+        lastCr == std::string_view::npos ? bytes.size() : bytes.size() - lastCr - 1;
     KORU_CHECK(whole.pendingLength() == pending);
 
     // The same bytes in pieces of 0 to 40 bytes, chosen by a small generator.

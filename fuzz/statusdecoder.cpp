@@ -8,6 +8,8 @@
 // Properties: a result comes only for one of the eight status queries framed under idPrefix;
 // each rule shapes its result as documented; a printable RXD text gives a printable result.
 
+#include "core/protocol/statusdecoder.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +19,6 @@
 
 #include "check.h"
 #include "core/protocol/frame.h"
-#include "core/protocol/statusdecoder.h"
 #include "core/protocol/rendering.h"
 
 namespace {
