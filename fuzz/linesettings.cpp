@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const auto again = LineSettings::parse(written);
     KORU_CHECK(again && same(*again, *parsed));
     // Only leading zeros may make a taken text differ from its written form.
-    if (text.find("0") == std::string_view::npos)
+    if (text.find('0') == std::string_view::npos)
         KORU_CHECK(written == text);
     return 0;
 }

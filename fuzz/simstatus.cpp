@@ -7,6 +7,7 @@
 // byte (no prefix, or projector 1 to 4 addressed), then steps of two bytes: an operation code
 // taken, time passing (the byte times 100 ms), or a status query answered and checked.
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -94,7 +95,7 @@ int tenths(const std::string &reading)
     const double value = std::strtod(reading.c_str(), &end);
     if (end == reading.c_str() || *end != '\0')
         return -1;
-    return static_cast<int>(value * 10 + 0.5);
+    return static_cast<int>(std::lround(value * 10));
 }
 
 void check(ProjectorModel &model, std::string_view query, const std::string &prefix,
@@ -159,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             break;
         }
         case 1:
-            nowMs += argument * 100;
+            nowMs += std::int64_t{argument} * 100;
             break;
         default:
             check(model, kQueries[argument % std::size(kQueries)], prefix, nowMs);

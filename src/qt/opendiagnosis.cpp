@@ -55,7 +55,7 @@ std::string serialLockFile(const std::string &path)
     }
     for (const char *directory : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
                                   "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"}) {
-        const std::string file = std::string(directory) + "/LCK.." + name;
+        std::string file = std::string(directory) + "/LCK.." + name;
         if (::access(file.c_str(), F_OK) == 0)
             return file;
     }
