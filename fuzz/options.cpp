@@ -90,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     const DeviceMap defaults;
     for (const std::string *path : {&options.devices.com1, &options.devices.com2}) {
-        KORU_CHECK(!path->empty() && path->front() == '/');
+        KORU_CHECK(!path->empty() &&
+                   (path->front() == '/' || path->find("://") != std::string::npos));
     }
     KORU_CHECK(comesFromArguments(arguments, options.devices.com1, defaults.com1));
     KORU_CHECK(comesFromArguments(arguments, options.devices.com2, defaults.com2));

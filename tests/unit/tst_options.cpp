@@ -130,38 +130,40 @@ void TestOptions::settingsFileUnderTheCommandLine()
     QVERIFY(saved.problems.empty());
     QCOMPARE(saved.devices.com1, devices.com1);
     QCOMPARE(saved.devices.com2, devices.com2);
-    void TestOptions::relativePathIsTakenFromTheCurrentDirectory()
-    {
-        const Options options = Options::parse({"koru-panel", "--com2=pts/3"});
-        QCOMPARE(int(options.action), int(Options::Action::Run));
-        QCOMPARE(QString::fromStdString(options.devices.com2), QDir::currentPath() + "/pts/3");
-    }
+}
 
-    void TestOptions::helpListsEveryOption()
-    {
-        const std::string text = usage();
-        for (const char *option :
-             {"--com1 PATH", "--com2 PATH", "--demo", "--log FILE", "--version", "--help",
-              "--list-ports", "--save-ports", "rfc2217://HOST:PORT", "tcp://HOST:PORT",
-              "accepter: telnet(rfc2217),tcp,", "connector: serialdev,"})
-            QVERIFY2(text.find(option) != std::string::npos, option);
-    }
+void TestOptions::relativePathIsTakenFromTheCurrentDirectory()
+{
+    const Options options = Options::parse({"koru-panel", "--com2=pts/3"});
+    QCOMPARE(int(options.action), int(Options::Action::Run));
+    QCOMPARE(QString::fromStdString(options.devices.com2), QDir::currentPath() + "/pts/3");
+}
 
-    void TestOptions::logTakesAFileAndIsOffWithoutIt()
-    {
-        QCOMPARE(Options::parse({"koru-panel"}).logPath, std::string());
-        QCOMPARE(Options::parse({"koru-panel", "--log", "t.log"}).logPath, std::string("t.log"));
-        QCOMPARE(Options::parse({"koru-panel", "--log"}).error,
-                 std::string("option '--log' needs a file"));
-    }
+void TestOptions::helpListsEveryOption()
+{
+    const std::string text = usage();
+    for (const char *option :
+         {"--com1 PATH", "--com2 PATH", "--demo", "--log FILE", "--version", "--help",
+          "--list-ports", "--save-ports", "rfc2217://HOST:PORT", "tcp://HOST:PORT",
+          "accepter: telnet(rfc2217),tcp,", "connector: serialdev,"})
+        QVERIFY2(text.find(option) != std::string::npos, option);
+}
 
-    void TestOptions::versionGivesTheFileVersionAndComment()
-    {
-        const std::string text = versionText();
-        QVERIFY(text.find("File version 1.03.0001") != std::string::npos);
-        QVERIFY(text.find("Product version 1.03.0001") != std::string::npos);
-        QVERIFY(text.find("Ver.1.31") != std::string::npos);
-    }
+void TestOptions::logTakesAFileAndIsOffWithoutIt()
+{
+    QCOMPARE(Options::parse({"koru-panel"}).logPath, std::string());
+    QCOMPARE(Options::parse({"koru-panel", "--log", "t.log"}).logPath, std::string("t.log"));
+    QCOMPARE(Options::parse({"koru-panel", "--log"}).error,
+             std::string("option '--log' needs a file"));
+}
 
-    QTEST_APPLESS_MAIN(TestOptions)
+void TestOptions::versionGivesTheFileVersionAndComment()
+{
+    const std::string text = versionText();
+    QVERIFY(text.find("File version 1.03.0001") != std::string::npos);
+    QVERIFY(text.find("Product version 1.03.0001") != std::string::npos);
+    QVERIFY(text.find("Ver.1.31") != std::string::npos);
+}
+
+QTEST_APPLESS_MAIN(TestOptions)
 #include "tst_options.moc"
