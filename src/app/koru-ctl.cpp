@@ -8,13 +8,9 @@
 #include "core/ctl/commandrunner.h"
 #include "core/ctl/ctloptions.h"
 #include "core/ctl/ctloutput.h"
-#include "core/panel/loggingserialcontrol.h"
-#include "core/panel/portrouter.h"
-#include "qt/netserialcontrol.h"
 #include "qt/portsettingsfile.h"
+#include "qt/programline.h"
 #include "qt/qtclock.h"
-#include "qt/qtserialcontrol.h"
-#include "qt/trafficlogfile.h"
 
 namespace {
 
@@ -98,17 +94,8 @@ int main(int argc, char *argv[])
     DeviceMap devices = loadPortSettings();
     devices.com1 = options.port.value_or(devices.com1);
     QtClock clock;
-    QtSerialControl local(devices, clock);
-    NetSerialControl network(devices, clock);
-    PortRouter router(devices, local, network);
-    std::unique_ptr<TrafficLogFile> log;
-    std::unique_ptr<LoggingSerialControl> logging;
-    SerialControl *port = &router;
-    if (!options.logPath.empty()) {
-        log = std::make_unique<TrafficLogFile>(QString::fromLocal8Bit(options.logPath));
-        logging = std::make_unique<LoggingSerialControl>(router, devices, *log);
-        port = logging.get();
-    }
+    ProgramLine line(devices, clock, QString::fromLocal8Bit(options.logPath));
+    SerialControl *port = &line.control();
     port->setCommPort(1);
     if (!port->setSettings(std::to_string(options.baud) + ",N,8,1"))
         return kUsageError;

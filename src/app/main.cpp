@@ -7,15 +7,11 @@
 #include "app/endsignals.h"
 #include "app/options.h"
 #include "app/version.h"
-#include "core/panel/loggingserialcontrol.h"
-#include "core/panel/portrouter.h"
-#include "qt/netserialcontrol.h"
 #include "qt/portsettingsfile.h"
+#include "qt/programline.h"
 #include "qt/qtclock.h"
 #include "qt/qtmessagebox.h"
-#include "qt/qtserialcontrol.h"
 #include "qt/serialdevices.h"
-#include "qt/trafficlogfile.h"
 #include "widgets/form1.h"
 
 int main(int argc, char *argv[])
@@ -76,18 +72,8 @@ int main(int argc, char *argv[])
     }
 
     QtClock clock;
-    QtSerialControl local(devices, clock);
-    NetSerialControl network(devices, clock);
-    PortRouter router(devices, local, network);
-    // The log looks on from between the panel and the line; without it nothing is in between.
-    std::unique_ptr<TrafficLogFile> log;
-    std::unique_ptr<LoggingSerialControl> logging;
-    SerialControl *comm = &router;
-    if (!options.logPath.empty()) {
-        log = std::make_unique<TrafficLogFile>(QString::fromLocal8Bit(options.logPath));
-        logging = std::make_unique<LoggingSerialControl>(router, devices, *log);
-        comm = logging.get();
-    }
+    ProgramLine line(devices, clock, QString::fromLocal8Bit(options.logPath));
+    SerialControl *comm = &line.control();
     QtMessageBox messages;
     Form1 form(clock, *comm, messages);
     messages.setParent(&form);

@@ -14,6 +14,7 @@
 #include "core/panel/loggingserialcontrol.h"
 #include "core/protocol/commandnames.h"
 #include "qt/qtclock.h"
+#include "qt/programline.h"
 #include "qt/qtserialcontrol.h"
 #include "qt/trafficlogfile.h"
 #include "support/recordingmessagebox.h"
@@ -360,11 +361,9 @@ void TestKoruCtl::panelLogShouldMatchTheSimulatorsFrameForFrame()
     {
         // Wired as koru-panel --log wires it.
         QtClock clock;
-        QtSerialControl serial(devices, clock);
-        TrafficLogFile log(logPath);
-        LoggingSerialControl comm(serial, devices, log);
+        ProgramLine line(devices, clock, logPath);
         RecordingMessageBox messages;
-        Form1 form(clock, comm, messages);
+        Form1 form(clock, line.control(), messages);
         form.setOnEnd([] {});
         QVERIFY(form.Form_Load());
         form.show();
