@@ -125,7 +125,7 @@ QString readSettings(const QCommandLineParser &parser, Settings &settings)
                 "1000000");
         options.unaskedRate = rate;
         if (options.unasked.empty())
-            options.unasked = "*";
+            options.unasked = std::string(1, '*');  // GCC 12 misreads the literal (-Wrestrict)
     }
     if (parser.isSet(QStringLiteral("reversal"))) {
         const QString mode = parser.value(QStringLiteral("reversal"));
