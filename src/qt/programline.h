@@ -30,7 +30,9 @@ public:
 
     SerialControl &control()
     {
-        return m_logging ? static_cast<SerialControl &>(*m_logging) : m_router;
+        if (m_logging)
+            return *m_logging;
+        return m_router;
     }
 
 private:
