@@ -77,16 +77,18 @@ int main(int argc, char *argv[])
     QtMessageBox messages;
     Form1 form(clock, *comm, messages);
     messages.setParent(&form);
+    // A signal to end runs the END button's steps, so the port is let go of as on END. Watched
+    // before the port is opened: a signal that comes while it opens is handled once the event
+    // loop runs, instead of ending the program with the port held.
+    if (!watchEndSignals(&form, [&form](int) { form.Command16_Click(); })) {
+        std::perror("koru-panel: cannot watch for signals");
+        return 1;
+    }
     if (!form.Form_Load())
         return 1;
     // The caption stays as it is; the COM button tells what the ports stand for.
     if (!demoDescription.isEmpty())
         form.control("Command33")->setToolTip(demoDescription);
-    // A signal to end runs the END button's steps, so the port is let go of as on END.
-    if (!watchEndSignals(&form, [&form](int) { form.Command16_Click(); })) {
-        std::perror("koru-panel: cannot watch for signals");
-        return 1;
-    }
     form.show();
     return QApplication::exec();
 }
