@@ -50,7 +50,7 @@ QString portName(const std::string &path)
 }  // namespace
 
 QtSerialControl::QtSerialControl(DeviceMap devices, const Clock &clock, QObject *parent)
-    : QObject(parent), m_devices(std::move(devices)), m_clock(clock)
+    : QObject(parent), m_devices(std::move(devices)), m_clock(clock), m_port(this)
 {
     m_backlog.setSettings(m_lineSettings);
     connect(&m_port, &QSerialPort::readyRead, this, &QtSerialControl::onReadyRead);

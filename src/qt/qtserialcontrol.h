@@ -48,7 +48,7 @@ private:
 
     DeviceMap m_devices;
     const Clock &m_clock;
-    QSerialPort m_port;
+    QSerialPort m_port;  // also a child, so that tests can play the serial layer's reports
     LineSettings m_lineSettings;
     LineBacklog m_backlog;
     std::string m_settingsText = "9600,N,8,1";

@@ -105,6 +105,7 @@ private Q_SLOTS:
     void failedOpenLeavesTheHolderItsExclusiveUse();
     void lockFileWithNoOtherHolderIsNamedWithItsProcess();
     void farEndThatStopsReadingCostsFramesNotThePort();
+    void lineGoneWhileOpeningFailsTheOpening();
     void pathsOpenAsGiven_data();
     void pathsOpenAsGiven();
 };
@@ -360,6 +361,11 @@ void TestQtSerialControl::farEndThatStopsReadingCostsFramesNotThePort()
         clock.advance(1000);
     }
     QVERIFY(comm.droppedFrames() > 0);
+    // Some versions of the serial layer report the full queue (EAGAIN) as a resource error.
+    auto *port = comm.findChild<QSerialPort *>();
+    QVERIFY(port);
+    errno = EAGAIN;
+    Q_EMIT port->errorOccurred(QSerialPort::ResourceError);
     QCoreApplication::processEvents();
     QVERIFY(comm.portOpen());
     QCOMPARE(events.losses, 0);
@@ -398,6 +404,28 @@ void TestQtSerialControl::pathsOpenAsGiven()
     QVERIFY2(!error, error ? error->description.c_str() : "");
     QVERIFY(comm.output("C00\r"));
     QCOMPARE(farEnd.read(4), std::string("C00\r"));
+}
+
+
+void TestQtSerialControl::lineGoneWhileOpeningFailsTheOpening()
+{
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    QtSerialControl comm(onFarEnd(farEnd), lineClock);
+    RecordingEvents events;
+    comm.setEvents(&events);
+    // The far end goes away as soon as the device is open, while the line is still being set up.
+    auto *port = comm.findChild<QSerialPort *>();
+    QVERIFY(port);
+    QObject::connect(port, &QSerialPort::errorOccurred, port, [&] {
+        if (port->isOpen())
+            farEnd.close();
+    });
+    const auto error = comm.setPortOpen(true);
+    QVERIFY(error.has_value());
+    QVERIFY2(error->description.find("went away") != std::string::npos,
+             error->description.c_str());
+    QVERIFY(!comm.portOpen());
 }
 
 QTEST_MAIN(TestQtSerialControl)
