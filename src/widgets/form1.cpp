@@ -275,6 +275,7 @@ bool Form1::Form_Load()
         showStartUpFailure(error);
         endProgram(1);
     });
+    m_core->setOnPortChoiceUndone([this] { showPortInForce(); });
     if (const auto error = m_core->startUp()) {
         showStartUpFailure(*error);
         return false;

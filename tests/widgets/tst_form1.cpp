@@ -52,6 +52,7 @@ private Q_SLOTS:
     void closeBoxEndsTheProgram();
 
     void choosingCom2ReopensThePortOnCom2();
+    void failedCom2ReportsAndLeavesThePortClosed_data();
     void failedCom2ReportsAndLeavesThePortClosed();
     void choosingCom1AfterTheFailureOpensTheportAgain();
     void choosingCom1AfterTheFailureReportsAFailureAgain();
@@ -361,14 +362,31 @@ void TestForm1::choosingCom2ReopensThePortOnCom2()
     QVERIFY(panel.comm.written.empty());
 }
 
+void TestForm1::failedCom2ReportsAndLeavesThePortClosed_data()
+{
+    QTest::addColumn<bool>("connecting");
+    QTest::newRow("refused at once") << false;
+    QTest::newRow("failed while connecting") << true;
+}
+
 void TestForm1::failedCom2ReportsAndLeavesThePortClosed()
 {
+    QFETCH(bool, connecting);
     PanelFixture panel;
     QVERIFY(panel.start());
-    panel.comm.failOpen(2, SerialError{SerialErrorCode::NoSuchDevice,
-                                       "Cannot open COM2 (/dev/ttyS1): no such device."});
+    const SerialError error{SerialErrorCode::NoSuchDevice,
+                            "Cannot open COM2 (/dev/ttyS1): no such device."};
     panel.click("Command33");
-    panel.click("Option2");
+    if (connecting) {
+        // A network port: the choice returns at once, and the failure comes later.
+        panel.comm.openLater = true;
+        panel.click("Option2");
+        QVERIFY(panel.messages.shown.empty());
+        panel.comm.endOpening(error);
+    } else {
+        panel.comm.failOpen(2, error);
+        panel.click("Option2");
+    }
     QCOMPARE(panel.messages.shown.size(), std::size_t(1));
     QCOMPARE(panel.messages.shown[0].icon, MessageBox::Icon::Warning);
     QCOMPARE(panel.messages.shown[0].title, std::string("koru-panel"));

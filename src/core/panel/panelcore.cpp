@@ -51,8 +51,12 @@ void PanelCore::received(std::string_view bytes)
 
 void PanelCore::openFailed(const SerialError &error)
 {
-    if (m_ports.openFailed(error) && m_onStartUpFailure)
-        m_onStartUpFailure(error);
+    if (m_ports.openFailed(error)) {
+        if (m_onStartUpFailure)
+            m_onStartUpFailure(error);
+    } else if (m_onPortChoiceUndone) {
+        m_onPortChoiceUndone();
+    }
 }
 
 void PanelCore::lost()

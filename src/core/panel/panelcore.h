@@ -55,6 +55,12 @@ public:
     {
         m_onStartUpFailure = std::move(onFailure);
     }
+    // Any other opening that failed later: the port number has gone back to the other port,
+    // and whatever shows the port choice must show that one.
+    void setOnPortChoiceUndone(std::function<void()> onUndone)
+    {
+        m_onPortChoiceUndone = std::move(onUndone);
+    }
 
     // The END button: the port closes and nothing runs any more, no tick and no serial event.
     void end();
@@ -80,4 +86,5 @@ private:
     HoldEngine m_holds;
     PortConfiguration m_ports;
     std::function<void(const SerialError &)> m_onStartUpFailure;
+    std::function<void()> m_onPortChoiceUndone;
 };
