@@ -53,7 +53,6 @@ QtSerialControl::QtSerialControl(DeviceMap devices, const Clock &clock, QObject 
     : QObject(parent), m_devices(std::move(devices)), m_clock(clock), m_port(this)
 {
     m_backlog.setSettings(m_lineSettings);
-    connect(&m_port, &QSerialPort::readyRead, this, &QtSerialControl::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
 }
 
@@ -115,7 +114,9 @@ std::optional<SerialError> QtSerialControl::setPortOpen(bool open)
     }
     m_port.setPortName(portName(path));
     applySettings();
-    if (!m_port.open(QIODevice::ReadWrite)) {
+    // Opened for writing only, the serial layer watches nothing on this thread: the line's
+    // thread reads and writes, on the panel's own descriptor.
+    if (!m_port.open(QIODevice::WriteOnly)) {
         const std::string detail = m_port.errorString().toStdString();
         m_port.clearError();
         close();
@@ -134,11 +135,37 @@ std::optional<SerialError> QtSerialControl::setPortOpen(bool open)
                            describeOpenFailure(m_commPort, path, SerialErrorCode::Other,
                                                "the line went away while it was opened")};
     }
+    LineThread::Events events;
+    events.received = [this, generation = m_generation.load()] {
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation] {
+                if (generation == m_generation.load())
+                    onReceived();
+            },
+            Qt::QueuedConnection);
+    };
+    events.lost = [this, generation = m_generation.load()] {
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation] {
+                if (generation == m_generation.load())
+                    onLineLost();
+            },
+            Qt::QueuedConnection);
+    };
+    m_line = std::make_unique<LineThread>(m_lockFd, std::move(events));
     return std::nullopt;
 }
 
 void QtSerialControl::close()
 {
+    // The line's thread writes what the device takes at once and stops before the device
+    // closes; what it handed over and is still on its way here is dropped.
+    if (m_line) {
+        m_line.reset();
+        ++m_generation;
+    }
     if (m_port.isOpen())
         m_port.close();
     if (m_lockFd >= 0)
@@ -152,11 +179,13 @@ qint64 QtSerialControl::pendingOutput() const
 {
     if (!portOpen())
         return 0;
+    // The device's queue: a question that never waits, whatever the line is doing.
     int queued = 0;
-    if (::ioctl(static_cast<int>(m_port.handle()), TIOCOUTQ, &queued) != 0)
+    if (::ioctl(m_lockFd, TIOCOUTQ, &queued) != 0)
         queued = 0;
     // A pseudo-terminal reports no output queue and takes bytes faster than any line.
-    return std::max<qint64>(m_port.bytesToWrite() + queued, m_backlog.bytesOnLine(m_clock.now()));
+    const auto unsent = static_cast<qint64>(m_line->unsent());
+    return std::max<qint64>(unsent + queued, m_backlog.bytesOnLine(m_clock.now()));
 }
 
 bool QtSerialControl::output(std::string_view frame)
@@ -168,16 +197,10 @@ bool QtSerialControl::output(std::string_view frame)
         ++m_droppedFrames;
         return false;
     }
-    // QSerialPort buffers what the device does not take at once, so a short write is no loss;
-    // only a refusal is.
-    if (m_port.write(frame.data(), size) != size) {
-        ++m_droppedFrames;
-        return false;
-    }
+    // The line's thread writes it at once; what the device does not take at once waits
+    // there, counted above.
+    m_line->write(frame);
     m_backlog.wrote(size, m_clock.now());
-    // Hands the bytes to the operating system now instead of on the next turn of the event
-    // loop; never waits for the line.
-    m_port.flush();
     return true;
 }
 
@@ -187,12 +210,22 @@ bool QtSerialControl::hungUp() const
     return ::poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
-void QtSerialControl::onReadyRead()
+void QtSerialControl::onReceived()
 {
-    if (m_lost)
+    if (m_lost || !m_line)
         return;
-    const QByteArray bytes = m_port.readAll();
-    reportReceived(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    const std::string bytes = m_line->takeReceived();
+    if (!bytes.empty())
+        reportReceived(bytes);
+}
+
+void QtSerialControl::onLineLost()
+{
+    if (m_lost || !m_line)
+        return;
+    // The device went away (an adapter pulled out, the far end of a pseudo-terminal closed).
+    close();
+    reportLost();
 }
 
 void QtSerialControl::onError(QSerialPort::SerialPortError error)

@@ -2,17 +2,22 @@
 
 #include <QObject>
 #include <QSerialPort>
+#include <atomic>
+#include <memory>
 
 #include "core/panel/devicemap.h"
 #include "core/panel/linebacklog.h"
 #include "core/panel/linesettings.h"
 #include "core/panel/serialcontrol.h"
+#include "qt/linethread.h"
 
 class Clock;
 
 // The serial control over QSerialPort: 8N1 at 19200 or 9600 baud, no handshaking, the port
 // taken exclusively. Writes never block; a frame that the output buffer cannot take whole is
-// dropped whole.
+// dropped whole. QSerialPort opens the device, sets it up and closes it; the reads and writes
+// run on a LineThread, so this thread never waits in the kernel on the line, and what arrives
+// is handed over here.
 class QtSerialControl final : public QObject, public SerialControl {
     Q_OBJECT
 public:
@@ -41,7 +46,8 @@ public:
 
 private:
     void applySettings();
-    void onReadyRead();
+    void onReceived();
+    void onLineLost();
     void onError(QSerialPort::SerialPortError error);
     void close();
     bool hungUp() const;
@@ -54,6 +60,10 @@ private:
     std::string m_settingsText = "9600,N,8,1";
     int m_commPort = 1;
     quint64 m_droppedFrames = 0;
-    int m_lockFd = -1;  // the panel's own descriptor of the open device, holding its lock
+    int m_lockFd = -1;  // the panel's own descriptor of the open device: its lock, its I/O
     bool m_lost = false;
+    // Bumped once the line's thread has stopped, so that what it handed over for an earlier
+    // opening is recognised and dropped.
+    std::atomic<quint64> m_generation = 0;
+    std::unique_ptr<LineThread> m_line;
 };

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <QLockFile>
+#include <QSocketNotifier>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <cerrno>
@@ -106,6 +107,7 @@ private Q_SLOTS:
     void lockFileWithNoOtherHolderIsNamedWithItsProcess();
     void farEndThatStopsReadingCostsFramesNotThePort();
     void lineGoneWhileOpeningFailsTheOpening();
+    void thisThreadWatchesNothingOnTheLine();
     void pathsOpenAsGiven_data();
     void pathsOpenAsGiven();
 };
@@ -426,6 +428,35 @@ void TestQtSerialControl::lineGoneWhileOpeningFailsTheOpening()
     QVERIFY2(error->description.find("went away") != std::string::npos,
              error->description.c_str());
     QVERIFY(!comm.portOpen());
+}
+
+
+void TestQtSerialControl::thisThreadWatchesNothingOnTheLine()
+{
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    QtSerialControl comm(onFarEnd(farEnd), lineClock);
+    RecordingEvents events;
+    comm.setEvents(&events);
+    QVERIFY(!comm.setPortOpen(true));
+    // A notifier puts the device in this thread's poll, where a pseudo-terminal waits for the
+    // kernel's work on its buffer whenever no byte is ready.
+    for (const QSocketNotifier *notifier : comm.findChildren<QSocketNotifier *>())
+        QVERIFY2(!notifier->isEnabled(), qPrintable(QString::number(notifier->socket())));
+    // The line's thread carries a stream of small pieces both ways, whole and in order.
+    std::string sent;
+    std::string echoed;
+    for (int i = 0; i < 50; ++i) {
+        const std::string frame = "A00" + std::to_string(i % 5) + "C" + std::to_string(10 + i) + "\r";
+        QVERIFY(comm.output(frame));
+        sent += frame;
+        const std::string received = farEnd.read(frame.size());
+        QCOMPARE(received, frame);
+        farEnd.write(received);
+        echoed += received;
+    }
+    QTRY_COMPARE(events.bytes.size(), echoed.size());
+    QCOMPARE(events.bytes, echoed);
 }
 
 QTEST_MAIN(TestQtSerialControl)
