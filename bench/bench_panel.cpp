@@ -742,6 +742,7 @@ int benchFlood(const QString &sim, const QString &work, int seconds)
 
     const Hold zoom{"Zoom + (Command15)", "Command15", "C47", 50, true};
     QWidget *button = panel.button(zoom.button);
+    panel.clock().stampTicks(true);
     const std::int64_t pressUs = monotonicNowUs();
     QTest::mousePress(button, Qt::LeftButton);
     // The CPU figure without the probe, whose own wake-ups would count in it; then the stalls.
@@ -749,6 +750,8 @@ int benchFlood(const QString &sim, const QString &work, int seconds)
     const FloodWindow heldProbed = measureWindow(seconds, true);
     QTest::mouseRelease(button, Qt::LeftButton);
     const std::int64_t releaseUs = monotonicNowUs();
+    panel.clock().stampTicks(false);
+    const std::vector<std::int64_t> ticks = panel.clock().ticks();
     runFor(300);
     // Nothing held: no send empties the receive buffer, which fills up to its bound in 17 s.
     const FloodWindow unheld = measureWindow(std::min(seconds, 20), true);
@@ -765,6 +768,12 @@ int benchFlood(const QString &sim, const QString &work, int seconds)
     printRepeat("Zoom + in the flood", zoom.intervalMs,
                 repeatFigure(frameTimes(log, zoom.code), pressUs, releaseUs, zoom.intervalMs),
                 true);
+    // Which part of the spacing is the panel's: its own ticks, then the way to the far end.
+    printSpacing("the panel's own ticks, as delivered:",
+                 repeatFigure(ticks, pressUs, releaseUs, zoom.intervalMs));
+    const auto line = latencyFigure(ticks, frameTimes(log, zoom.code));
+    std::printf("#   %-40s median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                "from a tick to the frame at the far end:", line.medianMs, line.p99Ms, line.maxMs);
     std::printf("#   frames the panel dropped for a full output buffer: %llu\n",
                 static_cast<unsigned long long>(panel.comm().droppedFrames()));
     return 0;
