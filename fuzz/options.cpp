@@ -85,6 +85,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     case Options::Action::Version:
         KORU_CHECK(mentions(arguments, "--version"));
         return 0;
+    case Options::Action::ListPorts:
+        KORU_CHECK(mentions(arguments, "--list-ports"));
+        return 0;
+    case Options::Action::SavePorts:
+        KORU_CHECK(mentions(arguments, "--save-ports") && (options.mapsCom1 || options.mapsCom2));
+        break;
     case Options::Action::Run:
         break;
     }

@@ -32,7 +32,7 @@ public:
     static constexpr std::chrono::milliseconds kReadGap{4};
     // Received bytes not yet taken, beyond which the line stops reading until they are: the
     // rest waits in the kernel, and nothing is lost.
-    static constexpr std::size_t kMaxWaiting = 64 * 1024;
+    static constexpr std::size_t kMaxWaiting = std::size_t{64} * 1024;
 
     // fd: the open, non-blocking device; it stays the caller's, and must stay open until the
     // LineThread is destroyed. Starts the thread.
