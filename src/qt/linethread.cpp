@@ -159,6 +159,10 @@ void LineThread::run()
             wait.tv_sec = static_cast<time_t>(left / 1'000'000'000);
             wait.tv_nsec = static_cast<long>(left % 1'000'000'000);
             timeout = &wait;
+        } else if (m_wake < 0) {
+            // No eventfd (out of descriptors): look for new frames and the stop every 10 ms.
+            wait.tv_nsec = 10'000'000;
+            timeout = &wait;
         }
         // With no events asked for, a hang-up or an error of the line is still reported.
         pollfd fds[2] = {
