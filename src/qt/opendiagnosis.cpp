@@ -9,8 +9,34 @@
 #include <cerrno>
 #include <fstream>
 
+#include <QCoreApplication>
+
 #include "qt/netline.h"
 #include "qt/serialdevices.h"
+
+namespace {
+
+// The option that gives a port another device, as the program showing the message spells it:
+// koru-ctl has one port, given with --port; the panel maps each of its two.
+bool isKoruCtl()
+{
+    return QCoreApplication::applicationName() == QLatin1String("koru-ctl");
+}
+
+std::string portOption(int port)
+{
+    if (isKoruCtl())
+        return "--port";
+    return port == 2 ? "--com2" : "--com1";
+}
+
+std::string deviceOption(int port)
+{
+    return std::string(isKoruCtl() ? "start koru-ctl with " : "start koru-panel with ") +
+           portOption(port);
+}
+
+}  // namespace
 
 SerialErrorCode diagnoseOpenFailure(const std::string &path)
 {
@@ -95,8 +121,7 @@ std::string describeOpenFailure(int port, const std::string &path, SerialErrorCo
     const std::string tried = "Cannot open " + com + " (" + path + "): ";
     switch (failure) {
     case SerialErrorCode::NoSuchDevice:
-        return tried + "no such device.\nConnect the serial adapter, or start koru-panel with --" +
-               (port == 2 ? std::string("com2") : std::string("com1")) +
+        return tried + "no such device.\nConnect the serial adapter, or " + deviceOption(port) +
                " PATH to use another device (for example /dev/ttyUSB0).\n" +
                describeSerialDevices(listSerialDevices());
     case SerialErrorCode::PermissionDenied:
@@ -111,14 +136,13 @@ std::string describeOpenFailure(int port, const std::string &path, SerialErrorCo
     default:
         break;
     }
-    return tried + detail + ".\nCheck the device, or start koru-panel with --" +
-           (port == 2 ? std::string("com2") : std::string("com1")) + " PATH to use another one.";
+    return tried + detail + ".\nCheck the device, or " + deviceOption(port) + " PATH to use another one.";
 }
 
 std::string describeNetFailure(int port, const std::string &url, SerialErrorCode failure,
                                const std::string &detail)
 {
-    const std::string option = port == 2 ? "--com2" : "--com1";
+    const std::string option = portOption(port);
     const std::string tried = "Cannot open COM" + std::to_string(port) + " (" + url + "): ";
     const auto address = parseNetAddress(url);
     const std::string host = address ? address->host : url;
@@ -147,6 +171,6 @@ std::string describeNetFailure(int port, const std::string &url, SerialErrorCode
         break;
     }
     return tried + detail +
-           ".\nCheck the serial server and the network, or start koru-panel with " + option +
+           ".\nCheck the serial server and the network, or " + deviceOption(port) +
            " to use another port.";
 }

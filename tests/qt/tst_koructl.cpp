@@ -258,7 +258,7 @@ void TestKoruCtl::shouldExitWithItsStatus_data()
     QTest::newRow("missing device")
         << QStringList{} << QStringList{"--port", "/dev/nonexistent-koru", "status"} << 3 << ""
         << "koru-ctl: Cannot open COM1 (/dev/nonexistent-koru): no "
-           "such device.\nConnect";
+           "such device.\nConnect the serial adapter, or start koru-ctl with --port PATH";
     QTest::newRow("usage") << QStringList{} << QStringList{"--port", "/dev/null", "power-of"} << 2
                            << ""
                            << "koru-ctl: unknown command 'power-of'";
