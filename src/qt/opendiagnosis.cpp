@@ -6,10 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <cerrno>
 #include <fstream>
-
-#include <QCoreApplication>
 
 #include "qt/netline.h"
 #include "qt/serialdevices.h"
@@ -136,7 +135,8 @@ std::string describeOpenFailure(int port, const std::string &path, SerialErrorCo
     default:
         break;
     }
-    return tried + detail + ".\nCheck the device, or " + deviceOption(port) + " PATH to use another one.";
+    return tried + detail + ".\nCheck the device, or " + deviceOption(port) +
+           " PATH to use another one.";
 }
 
 std::string describeNetFailure(int port, const std::string &url, SerialErrorCode failure,
@@ -170,7 +170,6 @@ std::string describeNetFailure(int port, const std::string &url, SerialErrorCode
     default:
         break;
     }
-    return tried + detail +
-           ".\nCheck the serial server and the network, or " + deviceOption(port) +
+    return tried + detail + ".\nCheck the serial server and the network, or " + deviceOption(port) +
            " to use another port.";
 }
