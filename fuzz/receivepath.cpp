@@ -18,8 +18,11 @@
 // RXD display is the rendering of all of rxBuffer, awaitingReply is 0, and the status display
 // holds what decoding that rendering gives, or what it held before.
 //
-// Once the buffer is full every receive event shows all of it again, so one input makes at most
-// kMaxReceiveEvents of them, and no input runs for long.
+// Every receive event shows all of rxBuffer again, so the work of an input is the sum of the
+// buffer's sizes over its receive events. An input ends after kMaxReceiveEvents of them, or once
+// that sum passes kMaxShownChars: a full buffer is shown a few times over, and no input runs for
+// long (128 events on a full buffer took a third of a second, and made the campaign slow down
+// as its corpus filled with them).
 
 #include <cstddef>
 #include <cstdint>
@@ -45,6 +48,7 @@
 namespace {
 
 constexpr int kMaxReceiveEvents = 128;
+constexpr std::size_t kMaxShownChars = 4 * kMaxRenderedChars;
 
 class CheckingDisplays : public PanelDisplays {
 public:
@@ -93,9 +97,16 @@ struct Panel : CorePanel<CheckingDisplays> {
         KORU_CHECK(displays.rxd == renderTraffic(monitor.rxBuffer()));
         const auto decoded = decodeStatus(displays.rxd, sender.lastCommand(), sender.idPrefix());
         KORU_CHECK(displays.status == decoded.value_or(statusBefore));
+        shownChars += monitor.rxBuffer().size();
+    }
+
+    bool receivedEnough() const
+    {
+        return receiveEvents >= kMaxReceiveEvents || shownChars > kMaxShownChars;
     }
 
     int receiveEvents = 0;
+    std::size_t shownChars = 0;
 };
 
 class Script {
@@ -123,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     Panel panel;
     Script script(data, size);
-    while (!script.done() && panel.receiveEvents < kMaxReceiveEvents) {
+    while (!script.done() && !panel.receivedEnough()) {
         switch (script.byte() % 9) {
         case 0:
         case 1:
