@@ -8,11 +8,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace {
 
-std::vector<std::string> entries(const std::string &folder, const std::string &prefix)
+std::vector<std::string> entries(const std::filesystem::path &folder, const std::string &prefix)
 {
     std::vector<std::string> names;
     std::error_code error;
@@ -27,12 +28,17 @@ std::vector<std::string> entries(const std::string &folder, const std::string &p
     return names;
 }
 
-// The kernel makes ttyS0 to ttyS31 whether or not a UART is behind them: one without opens
-// with an error, or reports the type PORT_UNKNOWN. O_NONBLOCK keeps the open from waiting for
-// a carrier. A node that exists but is not ours to open still is a device.
-bool uartAnswers(const std::string &path)
+// The kernel makes ttyS0 to ttyS31 whether or not a UART is behind them; one without has the
+// type PORT_UNKNOWN, which sysfs gives without opening the device. Only where sysfs does not
+// say is the device opened to ask, with O_NONBLOCK so that the open does not wait for a
+// carrier; a node that exists but is not ours to open still is a device.
+bool hasUart(const std::filesystem::path &root, const std::string &device)
 {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const std::filesystem::path node(device);
+    std::ifstream typeFile(root / "sys/class/tty" / node.filename() / "type");
+    if (int type = PORT_UNKNOWN; typeFile >> type)
+        return type != PORT_UNKNOWN;
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return errno == EACCES || errno == EBUSY;
     serial_struct info{};
@@ -43,16 +49,16 @@ bool uartAnswers(const std::string &path)
 
 }  // namespace
 
-std::vector<std::string> listSerialDevices()
+std::vector<std::string> listSerialDevices(const std::filesystem::path &root)
 {
-    std::vector<std::string> devices = entries("/dev/serial/by-id", "");
-    // USB adapters' nodes exist only while they are plugged in: no need to open them.
+    std::vector<std::string> devices = entries(root / "dev/serial/by-id", "");
+    // USB adapters' nodes exist only while they are plugged in: their names are enough.
     for (const char *prefix : {"ttyUSB", "ttyACM"}) {
-        const auto found = entries("/dev", prefix);
+        const auto found = entries(root / "dev", prefix);
         devices.insert(devices.end(), found.begin(), found.end());
     }
-    for (const std::string &path : entries("/dev", "ttyS")) {
-        if (uartAnswers(path))
+    for (const std::string &path : entries(root / "dev", "ttyS")) {
+        if (hasUart(root, path))
             devices.push_back(path);
     }
     return devices;

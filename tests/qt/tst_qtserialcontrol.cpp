@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,16 +11,19 @@
 #include <unistd.h>
 
 #include <QLockFile>
-#include <QSocketNotifier>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 
 #include "qt/opendiagnosis.h"
 #include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
+#include "qt/serialdevices.h"
 #include "support/panelfixture.h"
 #include "support/ptypair.h"
 #include "support/recordingevents.h"
@@ -110,6 +114,7 @@ private Q_SLOTS:
     void thisThreadWatchesNothingOnTheLine();
     void pathsOpenAsGiven_data();
     void pathsOpenAsGiven();
+    void deviceListingOpensNoPortThatSysfsDescribes();
 };
 
 void TestQtSerialControl::frameArrivesAtTheFarEndByteForByte()
@@ -408,7 +413,6 @@ void TestQtSerialControl::pathsOpenAsGiven()
     QCOMPARE(farEnd.read(4), std::string("C00\r"));
 }
 
-
 void TestQtSerialControl::lineGoneWhileOpeningFailsTheOpening()
 {
     FarEnd farEnd;
@@ -425,11 +429,9 @@ void TestQtSerialControl::lineGoneWhileOpeningFailsTheOpening()
     });
     const auto error = comm.setPortOpen(true);
     QVERIFY(error.has_value());
-    QVERIFY2(error->description.find("went away") != std::string::npos,
-             error->description.c_str());
+    QVERIFY2(error->description.find("went away") != std::string::npos, error->description.c_str());
     QVERIFY(!comm.portOpen());
 }
-
 
 void TestQtSerialControl::thisThreadWatchesNothingOnTheLine()
 {
@@ -447,7 +449,8 @@ void TestQtSerialControl::thisThreadWatchesNothingOnTheLine()
     std::string sent;
     std::string echoed;
     for (int i = 0; i < 50; ++i) {
-        const std::string frame = "A00" + std::to_string(i % 5) + "C" + std::to_string(10 + i) + "\r";
+        const std::string frame =
+            "A00" + std::to_string(i % 5) + "C" + std::to_string(10 + i) + "\r";
         QVERIFY(comm.output(frame));
         sent += frame;
         const std::string received = farEnd.read(frame.size());
@@ -457,6 +460,37 @@ void TestQtSerialControl::thisThreadWatchesNothingOnTheLine()
     }
     QTRY_COMPARE(events.bytes.size(), echoed.size());
     QCOMPARE(events.bytes, echoed);
+}
+
+void TestQtSerialControl::deviceListingOpensNoPortThatSysfsDescribes()
+{
+    QTemporaryDir root;
+    const std::filesystem::path dir(root.path().toStdString());
+    const auto make = [&](const std::string &path, const std::string &text = {}) {
+        std::filesystem::create_directories((dir / path).parent_path());
+        std::ofstream(dir / path) << text;
+    };
+    make("dev/serial/by-id/usb-adapter-if00-port0");
+    for (const char *node : {"dev/ttyUSB0", "dev/ttyACM0", "dev/ttyS0", "dev/ttyS1", "dev/ttyS2",
+                             "dev/ttyS10", "dev/tty0"})
+        make(node);
+    make("sys/class/tty/ttyS0/type", "4\n");   // a 16550A
+    make("sys/class/tty/ttyS1/type", "0\n");   // no UART
+    make("sys/class/tty/ttyS10/type", "4\n");  // ttyS2 has no type: it is asked, and says none
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(watch >= 0);
+    for (const char *node : {"dev/ttyS0", "dev/ttyS1", "dev/ttyS10"})
+        QVERIFY(::inotify_add_watch(watch, (dir / node).c_str(), IN_OPEN) >= 0);
+
+    std::vector<std::string> expected;
+    for (const char *node : {"dev/serial/by-id/usb-adapter-if00-port0", "dev/ttyUSB0",
+                             "dev/ttyACM0", "dev/ttyS0", "dev/ttyS10"})
+        expected.push_back((dir / node).string());
+    QCOMPARE(listSerialDevices(dir), expected);
+    char event[sizeof(inotify_event) + NAME_MAX + 1];
+    QCOMPARE(::read(watch, event, sizeof event), ssize_t(-1));
+    QCOMPARE(errno, EAGAIN);
+    ::close(watch);
 }
 
 QTEST_MAIN(TestQtSerialControl)
