@@ -13,10 +13,11 @@
 #include "core/ctl/commandrunner.h"
 #include "core/panel/loggingserialcontrol.h"
 #include "core/protocol/commandnames.h"
-#include "qt/qtclock.h"
 #include "qt/programline.h"
+#include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
 #include "qt/trafficlogfile.h"
+#include "support/ptypair.h"
 #include "support/recordingmessagebox.h"
 #include "support/ser2netrig.h"
 #include "widgets/form1.h"
@@ -143,6 +144,8 @@ private Q_SLOTS:
     void shouldExitWithItsStatus();
     void shouldExitWith1OnNakForAnUnknownCode();
     void defaultPortShouldBeThePanelsCom1();
+    void baudShouldBeTheLinesSpeed_data();
+    void baudShouldBeTheLinesSpeed();
     void logShouldMatchTheSimulatorsFrameForFrame();
     void panelLogShouldMatchTheSimulatorsFrameForFrame();
 
@@ -332,6 +335,37 @@ void TestKoruCtl::defaultPortShouldBeThePanelsCom1()
     const Run run = koruCtl({"--address", "001", "input-2"}, config.path());
     QVERIFY2(run.exitCode == 0, run.err.constData());
     QCOMPARE(m_chain->events(QStringLiteral("RX")).constLast(), QStringLiteral("A001 C06"));
+}
+
+void TestKoruCtl::baudShouldBeTheLinesSpeed_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("speed");
+    QTest::newRow("default") << QStringList{} << int(B19200);
+    QTest::newRow("9600") << QStringList{"--baud", "9600"} << int(B9600);
+}
+
+void TestKoruCtl::baudShouldBeTheLinesSpeed()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, speed);
+    // The test is the far end, and reads the line's speed while the frame is on it.
+    PtyPair line;
+    QVERIFY(line.isOpen());
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QStringLiteral("/nonexistent-koru"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(KORU_CTL), options << "--port" << line.slavePath() << "status");
+    QByteArray frame;
+    QTRY_VERIFY_WITH_TIMEOUT((frame += line.readMaster()).endsWith('\r'), kTimeoutMs);
+    termios attributes{};
+    QCOMPARE(::tcgetattr(line.masterFd(), &attributes), 0);
+    QCOMPARE(int(::cfgetospeed(&attributes)), speed);
+    QVERIFY(line.writeMaster("00\r"));
+    QVERIFY(process.waitForFinished(kTimeoutMs));
+    QCOMPARE(process.readAllStandardOutput(), QByteArray("Power ON\n"));
+    QCOMPARE(process.exitCode(), 0);
 }
 
 void TestKoruCtl::logShouldMatchTheSimulatorsFrameForFrame()
