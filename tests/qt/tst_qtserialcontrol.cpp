@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -14,12 +15,14 @@
 #include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 
+#include "qt/linethread.h"
 #include "qt/opendiagnosis.h"
 #include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
@@ -115,6 +118,7 @@ private Q_SLOTS:
     void pathsOpenAsGiven_data();
     void pathsOpenAsGiven();
     void deviceListingOpensNoPortThatSysfsDescribes();
+    void lineWithNoEventfdStillWritesReadsAndStops();
 };
 
 void TestQtSerialControl::frameArrivesAtTheFarEndByteForByte()
@@ -491,6 +495,45 @@ void TestQtSerialControl::deviceListingOpensNoPortThatSysfsDescribes()
     QCOMPARE(::read(watch, event, sizeof event), ssize_t(-1));
     QCOMPARE(errno, EAGAIN);
     ::close(watch);
+}
+
+void TestQtSerialControl::lineWithNoEventfdStillWritesReadsAndStops()
+{
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    const int fd = ::open(farEnd.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    termios raw{};
+    ::tcgetattr(fd, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(fd, TCSANOW, &raw);
+    // Every descriptor is taken while the line starts, so it gets no eventfd to wake it.
+    rlimit limit{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit lowered{static_cast<rlim_t>(fd) + 16, limit.rlim_max};
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::vector<int> taken;
+    for (int spare = ::dup(fd); spare >= 0; spare = ::dup(fd))
+        taken.push_back(spare);
+    const int exhausted = errno;
+    std::atomic<int> receivedEvents = 0;
+    auto line = std::make_unique<LineThread>(
+        fd, LineThread::Events{[&receivedEvents] { ++receivedEvents; }, [] {}});
+    for (const int spare : taken)
+        ::close(spare);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    QCOMPARE(exhausted, EMFILE);
+
+    line->write("C00\r");
+    QCOMPARE(farEnd.read(4), std::string("C00\r"));
+    farEnd.write("00\r");
+    QTRY_COMPARE(receivedEvents.load(), 1);
+    QCOMPARE(line->takeReceived(), std::string("00\r"));
+    QElapsedTimer stopping;
+    stopping.start();
+    line.reset();
+    QVERIFY(stopping.elapsed() < 1000);
+    ::close(fd);
 }
 
 QTEST_MAIN(TestQtSerialControl)
