@@ -79,14 +79,20 @@ private:
     QString m_path;
 };
 
-Run koruCtl(const QStringList &arguments, const QString &configHome = {})
+// koru-ctl started with the panel's settings file in configHome, or with none.
+void startKoruCtl(QProcess &process, const QStringList &arguments, const QString &configHome = {})
 {
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
                        configHome.isEmpty() ? QStringLiteral("/nonexistent-koru") : configHome);
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(KORU_CTL), arguments);
+}
+
+Run koruCtl(const QStringList &arguments, const QString &configHome = {})
+{
+    QProcess process;
+    startKoruCtl(process, arguments, configHome);
     Run run;
     if (!process.waitForFinished(kTimeoutMs))
         return run;
@@ -353,10 +359,7 @@ void TestKoruCtl::baudShouldBeTheLinesSpeed()
     PtyPair line;
     QVERIFY(line.isOpen());
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QStringLiteral("/nonexistent-koru"));
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(KORU_CTL), options << "--port" << line.slavePath() << "status");
+    startKoruCtl(process, options << "--port" << line.slavePath() << "status");
     QByteArray frame;
     QTRY_VERIFY_WITH_TIMEOUT((frame += line.readMaster()).endsWith('\r'), kTimeoutMs);
     termios attributes{};
