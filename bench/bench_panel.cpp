@@ -38,8 +38,6 @@
 #include <vector>
 
 #include "core/panel/messagebox.h"
-#include "core/panel/portrouter.h"
-#include "qt/netserialcontrol.h"
 #include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
 #include "sim/core/simevent.h"
@@ -355,9 +353,7 @@ public:
     explicit Panel(const QString &device)
         : m_devices{device.toStdString(), "/nonexistent"},
           m_comm(m_devices, m_clock),
-          m_network(m_devices, m_clock),
-          m_router(m_devices, m_comm, m_network),
-          m_form(m_clock, m_router, m_messages)
+          m_form(m_clock, m_comm, m_messages)
     {
         m_form.setOnEnd([] {});
     }
@@ -368,9 +364,9 @@ public:
             return false;
         QElapsedTimer connecting;
         connecting.start();
-        while (m_router.opening() && connecting.elapsed() < 6000)
+        while (m_comm.opening() && connecting.elapsed() < 6000)
             runFor(5);
-        if (!m_router.portOpen())
+        if (!m_comm.portOpen())
             return false;
         m_form.show();
         QKeyEvent ctrlH(QEvent::KeyPress, Qt::Key_H, Qt::ControlModifier);
@@ -387,8 +383,6 @@ private:
     DeviceMap m_devices;
     StampingClock m_clock;
     QtSerialControl m_comm;
-    NetSerialControl m_network;
-    PortRouter m_router;
     PrintingMessageBox m_messages;
     Form1 m_form;
 };

@@ -71,20 +71,42 @@ std::string deviceGroup(const std::string &path)
     return std::to_string(info.st_gid);
 }
 
-std::string serialLockFile(const std::string &path)
+namespace {
+
+// Where serial lock files live, in the order programs look for them.
+constexpr const char *kLockDirectories[] = {"/var/lock",         "/etc/locks", "/var/spool/locks",
+                                            "/var/spool/uucp",   "/tmp",       "/var/tmp",
+                                            "/var/lock/lockdev", "/run/lock"};
+
+std::string lockFileName(const std::string &path)
 {
     std::string name = path.starts_with("/dev/") ? path.substr(5) : path;
     for (char &c : name) {
         if (c == '/')
             c = '_';
     }
-    for (const char *directory : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
-                                  "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"}) {
-        std::string file = std::string(directory) + "/LCK.." + name;
+    return "/LCK.." + name;
+}
+
+}  // namespace
+
+std::string serialLockFile(const std::string &path)
+{
+    for (const char *directory : kLockDirectories) {
+        std::string file = directory + lockFileName(path);
         if (::access(file.c_str(), F_OK) == 0)
             return file;
     }
     return {};
+}
+
+std::string newSerialLockFile(const std::string &path)
+{
+    for (const char *directory : kLockDirectories) {
+        if (::access(directory, R_OK | W_OK) == 0)
+            return directory + lockFileName(path);
+    }
+    return kLockDirectories[0] + lockFileName(path);
 }
 
 namespace {

@@ -25,6 +25,9 @@ std::string deviceGroup(const std::string &path);
 // under /dev (its whole path otherwise) with "/" as "_", in the first of the serial layer's lock
 // directories that holds it (/var/lock, which is /run/lock on most systems, in the main).
 std::string serialLockFile(const std::string &path);
+// The lock file the program takes for the device: in the first of those directories that it
+// may write.
+std::string newSerialLockFile(const std::string &path);
 
 // Takes an advisory lock on an open device, so that a second program cannot share the line.
 // False when another program holds it.

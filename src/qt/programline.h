@@ -5,8 +5,6 @@
 
 #include "core/panel/devicemap.h"
 #include "core/panel/loggingserialcontrol.h"
-#include "core/panel/portrouter.h"
-#include "qt/netserialcontrol.h"
 #include "qt/qtserialcontrol.h"
 #include "qt/trafficlogfile.h"
 
@@ -18,12 +16,12 @@ class Clock;
 class ProgramLine {
 public:
     ProgramLine(const DeviceMap &devices, const Clock &clock, const QString &logPath)
-        : m_local(devices, clock), m_network(devices, clock), m_router(devices, m_local, m_network)
+        : m_line(devices, clock)
     {
         if (logPath.isEmpty())
             return;
         m_log = std::make_unique<TrafficLogFile>(logPath);
-        m_logging = std::make_unique<LoggingSerialControl>(m_router, devices, *m_log);
+        m_logging = std::make_unique<LoggingSerialControl>(m_line, devices, *m_log);
     }
     ProgramLine(const ProgramLine &) = delete;
     ProgramLine &operator=(const ProgramLine &) = delete;
@@ -32,13 +30,11 @@ public:
     {
         if (m_logging)
             return *m_logging;
-        return m_router;
+        return m_line;
     }
 
 private:
-    QtSerialControl m_local;
-    NetSerialControl m_network;
-    PortRouter m_router;
+    QtSerialControl m_line;
     std::unique_ptr<TrafficLogFile> m_log;
     std::unique_ptr<LoggingSerialControl> m_logging;
 };

@@ -1,64 +1,59 @@
 #include "qt/qtserialcontrol.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <QTimer>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
+#include <QMetaObject>
+#include <algorithm>
 
 #include "core/panel/clock.h"
+#include "qt/deviceline.h"
+#include "qt/networkline.h"
 #include "qt/opendiagnosis.h"
 
-namespace {
-
-QSerialPort::Parity toParity(char letter)
-{
-    switch (letter) {
-    case 'E':
-        return QSerialPort::EvenParity;
-    case 'O':
-        return QSerialPort::OddParity;
-    case 'M':
-        return QSerialPort::MarkParity;
-    case 'S':
-        return QSerialPort::SpaceParity;
-    default:
-        return QSerialPort::NoParity;
-    }
-}
-
-// The name the serial layer opens the device by. It takes names as UTF-8, so a path that is not
-// valid UTF-8 goes by the device it leads to; a relative name it would look for under /dev.
-QString portName(const std::string &path)
-{
-    QString name = QString::fromStdString(path);
-    if (name.toStdString() != path) {
-        char resolved[PATH_MAX];
-        if (::realpath(path.c_str(), resolved))
-            name = QString::fromUtf8(resolved);
-    }
-    if (!name.startsWith(QLatin1Char('/')))
-        name.prepend(QStringLiteral("./"));
-    return name;
-}
-
-}  // namespace
-
 QtSerialControl::QtSerialControl(DeviceMap devices, const Clock &clock, QObject *parent)
-    : QObject(parent), m_devices(std::move(devices)), m_clock(clock), m_port(this)
+    : QObject(parent), m_devices(std::move(devices)), m_clock(clock)
 {
     m_backlog.setSettings(m_lineSettings);
-    connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
 }
 
 QtSerialControl::~QtSerialControl()
 {
-    close();
+    // Stops the transport's thread before the members its events use go away.
+    m_transport.reset();
+}
+
+template <typename Handler>
+void QtSerialControl::post(Handler handler)
+{
+    const quint64 generation = m_generation.load();
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, handler = std::move(handler)] {
+            if (generation == m_generation.load())
+                handler();
+        },
+        Qt::QueuedConnection);
+}
+
+LineTransport &QtSerialControl::transportFor(const std::string &name)
+{
+    const bool network = DeviceMap::isNetworkName(name);
+    if (m_transport && m_transportIsNetwork == network)
+        return *m_transport;
+    LineTransport::Events events;
+    events.received = [this] { post([this] { onReceived(); }); };
+    events.lost = [this] { post([this] { onLost(); }); };
+    events.opened = [this](std::optional<SerialError> error) {
+        post([this, error = std::move(error)] { onOpened(error); });
+    };
+    events.settingsRefused = [this](SerialError error) {
+        post([this, error = std::move(error)] { onSettingsRefused(error); });
+    };
+    m_transport.reset();
+    if (network)
+        m_transport = std::make_unique<NetworkLine>(std::move(events));
+    else
+        m_transport = std::make_unique<DeviceLine>(std::move(events));
+    m_transportIsNetwork = network;
+    return *m_transport;
 }
 
 bool QtSerialControl::setSettings(std::string_view settings)
@@ -69,18 +64,9 @@ bool QtSerialControl::setSettings(std::string_view settings)
     m_lineSettings = *parsed;
     m_backlog.setSettings(m_lineSettings);
     m_settingsText = std::string(settings);
-    if (m_port.isOpen())
-        applySettings();
+    if (m_state == State::Open)
+        m_transport->setSettings(m_lineSettings);
     return true;
-}
-
-void QtSerialControl::applySettings()
-{
-    m_port.setBaudRate(m_lineSettings.baud);
-    m_port.setDataBits(static_cast<QSerialPort::DataBits>(m_lineSettings.dataBits));
-    m_port.setParity(toParity(m_lineSettings.parity));
-    m_port.setStopBits(m_lineSettings.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
-    m_port.setFlowControl(QSerialPort::NoFlowControl);
 }
 
 std::optional<SerialError> QtSerialControl::setPortOpen(bool open)
@@ -89,164 +75,97 @@ std::optional<SerialError> QtSerialControl::setPortOpen(bool open)
         close();
         return std::nullopt;
     }
-    const std::string &path = m_devices.path(m_commPort);
+    const std::string &name = m_devices.path(m_commPort);
     if (portOpen()) {
-        return SerialError{SerialErrorCode::AlreadyOpen,
-                           describeOpenFailure(m_commPort, path, SerialErrorCode::Other,
-                                               "the port is already open")};
+        const std::string detail = "the port is already open";
+        return SerialError{
+            SerialErrorCode::AlreadyOpen,
+            DeviceMap::isNetworkName(name)
+                ? describeNetFailure(m_commPort, name, SerialErrorCode::Other, detail)
+                : describeOpenFailure(m_commPort, name, SerialErrorCode::Other, detail)};
     }
     close();
-    // The advisory lock is taken first, on a descriptor of the panel's own, and held while
-    // the port is open: the serial layer's opening sets the line's settings and takes it
-    // exclusively, and its closing after a failure would clear the holder's exclusive use.
-    // Qt's lock file then keeps out programs that use the same locking; the advisory lock
-    // keeps out the rest that lock the device, and a second panel whatever its lock directory.
-    m_lockFd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_lockFd < 0) {
-        const std::string detail = std::strerror(errno);
-        const SerialErrorCode failure = diagnoseOpenFailure(path);
-        return SerialError{failure, describeOpenFailure(m_commPort, path, failure, detail)};
-    }
-    if (!lockDevice(m_lockFd)) {
+    LineTransport &transport = transportFor(name);
+    if (auto error = transport.open(m_commPort, name, m_lineSettings)) {
         close();
-        return SerialError{SerialErrorCode::InUse,
-                           describeOpenFailure(m_commPort, path, SerialErrorCode::InUse, {})};
+        return error;
     }
-    m_port.setPortName(portName(path));
-    applySettings();
-    // Opened for writing only, the serial layer watches nothing on this thread: the line's
-    // thread reads and writes, on the panel's own descriptor.
-    if (!m_port.open(QIODevice::WriteOnly)) {
-        const std::string detail = m_port.errorString().toStdString();
-        m_port.clearError();
-        close();
-        const SerialErrorCode failure = diagnoseOpenFailure(path);
-        return SerialError{failure, describeOpenFailure(m_commPort, path, failure, detail)};
-    }
-    applySettings();
-    // Pseudo-terminals have no modem lines; failing to set them is no failure of the port.
-    m_port.setDataTerminalReady(true);
-    m_port.setRequestToSend(true);
-    m_port.clearError();
-    // A line found gone while it was being opened is a failure of the opening.
-    if (m_lost || hungUp()) {
-        close();
-        return SerialError{SerialErrorCode::Other,
-                           describeOpenFailure(m_commPort, path, SerialErrorCode::Other,
-                                               "the line went away while it was opened")};
-    }
-    LineThread::Events events;
-    events.received = [this, generation = m_generation.load()] {
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation] {
-                if (generation == m_generation.load())
-                    onReceived();
-            },
-            Qt::QueuedConnection);
-    };
-    events.lost = [this, generation = m_generation.load()] {
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation] {
-                if (generation == m_generation.load())
-                    onLineLost();
-            },
-            Qt::QueuedConnection);
-    };
-    m_line = std::make_unique<LineThread>(m_lockFd, std::move(events));
+    m_state = transport.opensAtOnce() ? State::Open : State::Connecting;
     return std::nullopt;
 }
 
 void QtSerialControl::close()
 {
-    // The line's thread writes what the device takes at once and stops before the device
-    // closes; what it handed over and is still on its way here is dropped.
-    if (m_line) {
-        m_line.reset();
-        ++m_generation;
-    }
-    if (m_port.isOpen())
-        m_port.close();
-    if (m_lockFd >= 0)
-        ::close(m_lockFd);
-    m_lockFd = -1;
+    // Once the transport has closed it delivers nothing more of this opening; what it handed
+    // over before is dropped by the new generation.
+    if (m_transport)
+        m_transport->close();
+    ++m_generation;
+    m_state = State::Closed;
     m_backlog.clear();
-    m_lost = false;
 }
 
 qint64 QtSerialControl::pendingOutput() const
 {
-    if (!portOpen())
+    if (m_state != State::Open)
         return 0;
-    // The device's queue: a question that never waits, whatever the line is doing.
-    int queued = 0;
-    if (::ioctl(m_lockFd, TIOCOUTQ, &queued) != 0)
-        queued = 0;
-    // A pseudo-terminal reports no output queue and takes bytes faster than any line.
-    const auto unsent = static_cast<qint64>(m_line->unsent());
-    return std::max<qint64>(unsent + queued, m_backlog.bytesOnLine(m_clock.now()));
+    const auto unsent = static_cast<qint64>(m_transport->unsent());
+    // A line that takes bytes faster than its speed (a pseudo-terminal, a serial server) is
+    // still carrying what the speed says it is.
+    if (!m_transport->knowsLineSpeed())
+        return unsent;
+    return std::max<qint64>(unsent, m_backlog.bytesOnLine(m_clock.now()));
 }
 
 bool QtSerialControl::output(std::string_view frame)
 {
-    if (!portOpen())
+    if (m_state != State::Open)
         return false;
     const auto size = static_cast<qint64>(frame.size());
-    if (pendingOutput() + size > kOutputBufferBytes) {
+    if (pendingOutput() + size > kOutputBufferBytes || !m_transport->write(frame)) {
         ++m_droppedFrames;
         return false;
     }
-    // The line's thread writes it at once; what the device does not take at once waits
-    // there, counted above.
-    m_line->write(frame);
     m_backlog.wrote(size, m_clock.now());
     return true;
 }
 
-bool QtSerialControl::hungUp() const
-{
-    pollfd fd{static_cast<int>(m_port.handle()), POLLIN, 0};
-    return ::poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL));
-}
-
 void QtSerialControl::onReceived()
 {
-    if (m_lost || !m_line)
+    if (m_state != State::Open)
         return;
-    const std::string bytes = m_line->takeReceived();
+    const std::string bytes = m_transport->takeReceived();
     if (!bytes.empty())
         reportReceived(bytes);
 }
 
-void QtSerialControl::onLineLost()
+void QtSerialControl::onOpened(const std::optional<SerialError> &error)
 {
-    if (m_lost || !m_line)
+    if (m_state != State::Connecting)
         return;
-    // The device went away (an adapter pulled out, the far end of a pseudo-terminal closed).
+    if (error) {
+        close();
+        reportOpenFailed(*error);
+        return;
+    }
+    m_state = State::Open;
+    reportOpened();
+}
+
+void QtSerialControl::onLost()
+{
+    if (m_state != State::Open)
+        return;
+    // The line went away (an adapter pulled out, the far end closed, a connection dropped).
     close();
     reportLost();
 }
 
-void QtSerialControl::onError(QSerialPort::SerialPortError error)
+void QtSerialControl::onSettingsRefused(const SerialError &error)
 {
-    const int cause = errno;
-    if (m_lost || !m_port.isOpen())
+    if (m_state != State::Open)
         return;
-    // A hung-up line reads as end of file, which the serial layer reports as a read error
-    // and would report again at every turn of the event loop. A far end that stops reading
-    // fills the line's queue, and the write that finds it full (EAGAIN) is reported as a
-    // resource error too: that line is busy, not gone, and only the frames are lost.
-    const bool failed = error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
-                        error == QSerialPort::WriteError;
-    if (!failed || !(cause == EIO || hungUp()))
-        return;
-    // The device went away (an adapter pulled out, the far end of a pseudo-terminal closed).
-    // The port is closed outside the serial layer's own notification, which is still running.
-    m_lost = true;
-    QTimer::singleShot(0, this, [this] {
-        if (m_lost)
-            close();
-    });
-    reportLost();
+    // A line left at a speed other than the one the panel shows would garble every reply.
+    close();
+    reportOpenFailed(error);
 }

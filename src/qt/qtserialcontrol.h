@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QSerialPort>
 #include <atomic>
 #include <memory>
 
@@ -9,21 +8,22 @@
 #include "core/panel/linebacklog.h"
 #include "core/panel/linesettings.h"
 #include "core/panel/serialcontrol.h"
-#include "qt/linethread.h"
 
 class Clock;
+class LineTransport;
 
-// The serial control over QSerialPort: 8N1 at 19200 or 9600 baud, no handshaking, the port
-// taken exclusively. Writes never block; a frame that the output buffer cannot take whole is
-// dropped whole. QSerialPort opens the device, sets it up and closes it; the reads and writes
-// run on a LineThread, so this thread never waits in the kernel on the line, and what arrives
-// is handed over here.
+// The program's serial control: which port, at which settings, open or not, and frames out,
+// over the transport the port's name calls for: a local device (DeviceLine) or a serial server
+// on the network (NetworkLine). It owns, once for every transport, the output bound with its
+// backlog and its count of dropped frames, and the hand-over of the line's events to the thread
+// it lives on, so that Events only ever run there and nothing of a closed opening arrives after
+// it. A transport's thread exists only while its port is in use.
 class QtSerialControl final : public QObject, public SerialControl {
     Q_OBJECT
 public:
-    // What the line may hold unsent, here and in the operating system's queue together: a
-    // frame that does not fit is dropped whole, so a held button repeating faster than the
-    // line carries its frames leaves at most this much behind it.
+    // What the line may hold unsent, here, in the transport and in the system's queue
+    // together: a frame that does not fit is dropped whole, so a held button repeating faster
+    // than the line carries its frames leaves at most this much behind it.
     static constexpr qint64 kOutputBufferBytes = 512;
 
     // clock: the time against which the line's backlog is reckoned.
@@ -34,36 +34,41 @@ public:
     int commPort() const override { return m_commPort; }
     [[nodiscard]] bool setSettings(std::string_view settings) override;
     std::string settings() const override { return m_settingsText; }
-    bool portOpen() const override { return m_port.isOpen() && !m_lost; }
+    bool portOpen() const override { return m_state != State::Closed; }
+    bool opening() const override { return m_state == State::Connecting; }
     [[nodiscard]] std::optional<SerialError> setPortOpen(bool open) override;
     bool output(std::string_view frame) override;
 
     const DeviceMap &devices() const { return m_devices; }
-    // Bytes written but not yet on the line.
+    // Bytes written but not yet on the line, as far as this end can tell.
     qint64 pendingOutput() const;
-    // Frames dropped whole because the output buffer could not take them.
+    // Frames dropped whole because the output bound could not take them.
     quint64 droppedFrames() const { return m_droppedFrames; }
 
 private:
-    void applySettings();
+    enum class State { Closed, Connecting, Open };
+
+    // On the transport's thread: hands the event over with the generation it belongs to.
+    template <typename Handler>
+    void post(Handler handler);
+    LineTransport &transportFor(const std::string &name);
     void onReceived();
-    void onLineLost();
-    void onError(QSerialPort::SerialPortError error);
+    void onOpened(const std::optional<SerialError> &error);
+    void onLost();
+    void onSettingsRefused(const SerialError &error);
     void close();
-    bool hungUp() const;
 
     DeviceMap m_devices;
     const Clock &m_clock;
-    QSerialPort m_port;  // also a child, so that tests can play the serial layer's reports
     LineSettings m_lineSettings;
     LineBacklog m_backlog;
     std::string m_settingsText = "9600,N,8,1";
     int m_commPort = 1;
+    State m_state = State::Closed;
     quint64 m_droppedFrames = 0;
-    int m_lockFd = -1;  // the panel's own descriptor of the open device: its lock, its I/O
-    bool m_lost = false;
-    // Bumped once the line's thread has stopped, so that what it handed over for an earlier
-    // opening is recognised and dropped.
+    // Bumped on this thread once the transport has stopped delivering for an opening, so that
+    // what it handed over for that opening is recognised and dropped.
     std::atomic<quint64> m_generation = 0;
-    std::unique_ptr<LineThread> m_line;
+    std::unique_ptr<LineTransport> m_transport;
+    bool m_transportIsNetwork = false;
 };

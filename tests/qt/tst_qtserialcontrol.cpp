@@ -19,9 +19,11 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
+#include "qt/deviceline.h"
 #include "qt/linethread.h"
 #include "qt/opendiagnosis.h"
 #include "qt/qtclock.h"
@@ -113,12 +115,17 @@ private Q_SLOTS:
     void failedOpenLeavesTheHolderItsExclusiveUse();
     void lockFileWithNoOtherHolderIsNamedWithItsProcess();
     void farEndThatStopsReadingCostsFramesNotThePort();
-    void lineGoneWhileOpeningFailsTheOpening();
+    void deviceIsSetUpWhateverItsLastUserLeft();
+    void lineSettingsAsTheDeviceTakesThem_data();
+    void lineSettingsAsTheDeviceTakesThem();
     void thisThreadWatchesNothingOnTheLine();
     void pathsOpenAsGiven_data();
     void pathsOpenAsGiven();
     void deviceListingOpensNoPortThatSysfsDescribes();
     void lineWithNoEventfdStillWritesReadsAndStops();
+    void threadRunsOnlyWhileALineNeedsOne();
+    void threadThatCannotStartFailsTheOpening_data();
+    void threadThatCannotStartFailsTheOpening();
 };
 
 void TestQtSerialControl::frameArrivesAtTheFarEndByteForByte()
@@ -372,11 +379,6 @@ void TestQtSerialControl::farEndThatStopsReadingCostsFramesNotThePort()
         clock.advance(1000);
     }
     QVERIFY(comm.droppedFrames() > 0);
-    // Some versions of the serial layer report the full queue (EAGAIN) as a resource error.
-    auto *port = comm.findChild<QSerialPort *>();
-    QVERIFY(port);
-    errno = EAGAIN;
-    Q_EMIT port->errorOccurred(QSerialPort::ResourceError);
     QCoreApplication::processEvents();
     QVERIFY(comm.portOpen());
     QCOMPARE(events.losses, 0);
@@ -417,24 +419,80 @@ void TestQtSerialControl::pathsOpenAsGiven()
     QCOMPARE(farEnd.read(4), std::string("C00\r"));
 }
 
-void TestQtSerialControl::lineGoneWhileOpeningFailsTheOpening()
+void TestQtSerialControl::deviceIsSetUpWhateverItsLastUserLeft()
 {
     FarEnd farEnd;
     QVERIFY(farEnd.ok());
+    // The device's own settings, seen through a descriptor of the slave opened before the
+    // panel's, on which a previous user left handshaking on and a cooked line. (It also cleared
+    // CREAD and CLOCAL, which a pseudo-terminal keeps on whatever it is told: the settings'
+    // builder below shows they are set on every device.)
+    const int device = ::open(farEnd.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(device >= 0);
+    const auto settings = [device] {
+        termios now{};
+        ::tcgetattr(device, &now);
+        return now;
+    };
+    termios left = settings();
+    left.c_cflag &= ~tcflag_t(CREAD | CLOCAL);
+    left.c_cflag |= CRTSCTS;
+    left.c_iflag |= IXON | IXOFF | ICRNL;
+    left.c_lflag |= ICANON | ECHO;
+    QVERIFY(::tcsetattr(device, TCSANOW, &left) == 0);
     QtSerialControl comm(onFarEnd(farEnd), lineClock);
-    RecordingEvents events;
-    comm.setEvents(&events);
-    // The far end goes away as soon as the device is open, while the line is still being set up.
-    auto *port = comm.findChild<QSerialPort *>();
-    QVERIFY(port);
-    QObject::connect(port, &QSerialPort::errorOccurred, port, [&] {
-        if (port->isOpen())
-            farEnd.close();
-    });
-    const auto error = comm.setPortOpen(true);
-    QVERIFY(error.has_value());
-    QVERIFY2(error->description.find("went away") != std::string::npos, error->description.c_str());
-    QVERIFY(!comm.portOpen());
+    QVERIFY(comm.setSettings("9600,N,8,1"));
+    QVERIFY(!comm.setPortOpen(true));
+    const termios line = settings();
+    QCOMPARE(line.c_cflag & (CREAD | CLOCAL | CRTSCTS | CSIZE | PARENB | CSTOPB),
+             tcflag_t(CREAD | CLOCAL | CS8));
+    QCOMPARE(line.c_iflag & (IXON | IXOFF | ICRNL), tcflag_t(0));
+    QCOMPARE(line.c_lflag & (ICANON | ECHO), tcflag_t(0));
+    QCOMPARE(::cfgetispeed(&line), speed_t(B9600));
+    // And finds it again as it was once the port closes.
+    comm.closePort();
+    const tcflag_t after = settings().c_cflag;
+    ::close(device);
+    QCOMPARE(after & CRTSCTS, tcflag_t(CRTSCTS));
+}
+
+void TestQtSerialControl::lineSettingsAsTheDeviceTakesThem_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<uint>("cflag");
+    QTest::addColumn<uint>("speed");
+    QTest::newRow("19200 8N1") << "19200,N,8,1" << uint(CS8) << uint(B19200);
+    QTest::newRow("9600 7E2") << "9600,E,7,2" << uint(CS7 | PARENB | CSTOPB) << uint(B9600);
+    QTest::newRow("odd") << "9600,O,8,1" << uint(CS8 | PARENB | PARODD) << uint(B9600);
+    QTest::newRow("mark") << "9600,M,8,1" << uint(CS8 | PARENB | PARODD | CMSPAR) << uint(B9600);
+    QTest::newRow("space") << "9600,S,5,1" << uint(CS5 | PARENB | CMSPAR) << uint(B9600);
+    QTest::newRow("no such speed") << "12345,N,8,1" << 0u << 0u;
+}
+
+void TestQtSerialControl::lineSettingsAsTheDeviceTakesThem()
+{
+    QFETCH(QString, settings);
+    QFETCH(uint, cflag);
+    QFETCH(uint, speed);
+    // Built on a device with every flag set, and on one with none (the receiver off, the
+    // carrier watched), so that nothing is left to the previous user.
+    for (const int fill : {0xff, 0x00}) {
+        termios left{};
+        std::memset(&left, fill, sizeof left);
+        const auto line = lineTermios(left, *LineSettings::parse(settings.toStdString()));
+        QCOMPARE(line.has_value(), speed != 0);
+        if (!line)
+            return;
+        constexpr tcflag_t kShape = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+        QCOMPARE(uint(line->c_cflag & (kShape | CREAD | CLOCAL)), cflag | CREAD | CLOCAL);
+        QCOMPARE(line->c_iflag & (IXON | IXOFF | IXANY | ICRNL | ISTRIP), tcflag_t(0));
+        QCOMPARE(line->c_lflag & (ICANON | ECHO | ISIG | IEXTEN), tcflag_t(0));
+        QCOMPARE(line->c_oflag & OPOST, tcflag_t(0));
+        QCOMPARE(int(line->c_cc[VMIN]), 0);
+        QCOMPARE(int(line->c_cc[VTIME]), 0);
+        QCOMPARE(uint(::cfgetospeed(&*line)), speed);
+        QCOMPARE(uint(::cfgetispeed(&*line)), speed);
+    }
 }
 
 void TestQtSerialControl::thisThreadWatchesNothingOnTheLine()
@@ -534,6 +592,63 @@ void TestQtSerialControl::lineWithNoEventfdStillWritesReadsAndStops()
     line.reset();
     QVERIFY(stopping.elapsed() < 1000);
     ::close(fd);
+}
+
+namespace {
+
+int threadCount()
+{
+    return int(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                             std::filesystem::directory_iterator{}));
+}
+
+}  // namespace
+
+void TestQtSerialControl::threadRunsOnlyWhileALineNeedsOne()
+{
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    const int before = threadCount();
+    QtSerialControl comm(DeviceMap{farEnd.path(), "rfc2217://127.0.0.1:1"}, lineClock);
+    QCOMPARE(threadCount(), before);
+    QVERIFY(!comm.setPortOpen(true));
+    QCOMPARE(threadCount(), before + 1);
+    comm.closePort();
+    QCOMPARE(threadCount(), before);
+}
+
+void TestQtSerialControl::threadThatCannotStartFailsTheOpening_data()
+{
+    QTest::addColumn<bool>("network");
+    QTest::newRow("device") << false;
+    QTest::newRow("network") << true;
+}
+
+void TestQtSerialControl::threadThatCannotStartFailsTheOpening()
+{
+    QFETCH(bool, network);
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    QtSerialControl comm(DeviceMap{network ? "tcp://127.0.0.1:1" : farEnd.path(), {}}, lineClock);
+    // In a child that may start no thread: as a user with a process limit of none (root is
+    // not held to the limit, so the child drops to nobody, and the device goes with it).
+    constexpr uid_t kNobody = 65534;
+    if (::getuid() == 0)
+        QCOMPARE(::chown(farEnd.path().c_str(), kNobody, kNobody), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const rlimit none{0, 0};
+        if ((::getuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) ||
+            ::setrlimit(RLIMIT_NPROC, &none) != 0)
+            ::_exit(2);
+        const auto error = comm.setPortOpen(true);
+        const bool named = error && error->description.find("cannot start") != std::string::npos;
+        ::_exit(named && !comm.portOpen() ? 0 : 1);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY2(WIFEXITED(status), "the opening ended the process");
+    QCOMPARE(WEXITSTATUS(status), 0);
 }
 
 QTEST_MAIN(TestQtSerialControl)

@@ -13,7 +13,7 @@
 
 // A pseudo-terminal pair for tests that need a real serial device and no hardware: the test
 // holds the master end and plays the far end of the line, the code under test opens the
-// slave's path as its port, with QSerialPort as the panel does. The master is raw and
+// slave's path as its port, as the panel does. The master is raw and
 // non-blocking.
 class PtyPair {
 public:

@@ -1,12 +1,10 @@
-// The real panel (Form1, the port router, both serial controls) driving simulated projectors
+// The real panel (Form1 on the program's serial control) driving simulated projectors
 // through a real ser2net on 127.0.0.1: COM1 by rfc2217://, COM2 by tcp://.
 #include <QLabel>
 #include <QtTest>
 
-#include "core/panel/portrouter.h"
 #include "core/protocol/holdbuttons.h"
 #include "core/protocol/oneshotbuttons.h"
-#include "qt/netserialcontrol.h"
 #include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
 #include "sim/qt/projectorsimulator.h"
@@ -22,22 +20,16 @@ const QtClock lineClock;
 
 // The panel on the two ports given, its timers on a virtual clock.
 struct Panel {
-    explicit Panel(const DeviceMap &devices)
-        : local(devices, lineClock),
-          network(devices, lineClock),
-          comm(devices, local, network),
-          form(clock, comm, messages)
+    explicit Panel(const DeviceMap &devices) : comm(devices, lineClock), form(clock, comm, messages)
     {
         form.setOnEnd([] {});
     }
-    bool connected() const { return network.portOpen() && !network.opening(); }
+    bool connected() const { return comm.portOpen() && !comm.opening(); }
     QWidget *child(const char *name) const { return form.findChild<QWidget *>(name); }
     QString label(const char *name) const { return form.findChild<QLabel *>(name)->text(); }
 
     VirtualClock clock;
-    QtSerialControl local;
-    NetSerialControl network;
-    PortRouter comm;
+    QtSerialControl comm;
     RecordingMessageBox messages;
     Form1 form;
 };

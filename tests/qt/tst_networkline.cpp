@@ -1,11 +1,11 @@
-// The network serial control and its line against a real ser2net on 127.0.0.1, in front of
-// pseudo-terminals the test plays the projector on.
+// The serial control on network ports, and the line beneath it, against a real ser2net on
+// 127.0.0.1, in front of pseudo-terminals the test plays the projector on.
 #include <termios.h>
 
 #include <QtTest>
 
 #include "qt/netline.h"
-#include "qt/netserialcontrol.h"
+#include "qt/qtserialcontrol.h"
 #include "support/ptypair.h"
 #include "support/recordingevents.h"
 #include "support/ser2netrig.h"
@@ -25,7 +25,7 @@ speed_t lineSpeed(const PtyPair &pty)
 
 }  // namespace
 
-class TestNetSerialControl : public QObject {
+class TestNetworkLine : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
@@ -45,7 +45,7 @@ private:
             comm.setEvents(&events);
             static_cast<void>(comm.setSettings("19200,N,8,1"));
         }
-        NetSerialControl comm;
+        QtSerialControl comm;
         RecordingEvents events;
     };
 
@@ -54,7 +54,7 @@ private:
     VirtualClock m_clock;  // the far line's backlog drains only when a test moves it on
 };
 
-void TestNetSerialControl::initTestCase()
+void TestNetworkLine::initTestCase()
 {
     QVERIFY(m_rfcPty.isOpen() && m_rawPty.isOpen() && m_telnetPty.isOpen());
     m_rig = std::make_unique<Ser2NetRig>(std::vector<Ser2NetRig::Connection>{
@@ -64,7 +64,7 @@ void TestNetSerialControl::initTestCase()
     QVERIFY2(m_rig->start(), qPrintable(QString::fromStdString(m_rig->logPath())));
 }
 
-void TestNetSerialControl::rfc2217CarriesFramesBothWaysAndSetsTheSpeed()
+void TestNetworkLine::rfc2217CarriesFramesBothWaysAndSetsTheSpeed()
 {
     Open line(m_rig->url(0), m_clock);
     QVERIFY(!line.comm.setPortOpen(true));
@@ -88,7 +88,7 @@ void TestNetSerialControl::rfc2217CarriesFramesBothWaysAndSetsTheSpeed()
     QVERIFY(line.comm.portOpen());
 }
 
-void TestNetSerialControl::boundCountsTheFarLineAndDropsFramesWhole()
+void TestNetworkLine::boundCountsTheFarLineAndDropsFramesWhole()
 {
     // The server takes bytes far faster than its line carries them: at 9600 baud the 512
     // bytes of the bound stand for half a second of line, which the test's clock holds still.
@@ -111,7 +111,7 @@ void TestNetSerialControl::boundCountsTheFarLineAndDropsFramesWhole()
     QCOMPARE(far, QByteArray::fromStdString(frame).repeated(65));
 }
 
-void TestNetSerialControl::lineThatGensioTakesPartlyKeepsFramesWholeAndInOrder()
+void TestNetworkLine::lineThatGensioTakesPartlyKeepsFramesWholeAndInOrder()
 {
     // Nobody reads the pty, so ser2net stops reading and the socket fills: gensio takes less
     // than it is offered, and the rest waits in the line until the bound refuses frames.
@@ -152,7 +152,7 @@ void TestNetSerialControl::lineThatGensioTakesPartlyKeepsFramesWholeAndInOrder()
     QVERIFY(far.toStdString() == expected);  // a refused frame left no trace
 }
 
-void TestNetSerialControl::plainTelnetPortRejectsTheSettings()
+void TestNetworkLine::plainTelnetPortRejectsTheSettings()
 {
     Open line(m_rig->url(2), m_clock);
     QVERIFY(!line.comm.setPortOpen(true));
@@ -164,7 +164,7 @@ void TestNetSerialControl::plainTelnetPortRejectsTheSettings()
     QCOMPARE(line.events.openings, 0);
 }
 
-void TestNetSerialControl::lostConnectionClosesOnceAndReconnects()
+void TestNetworkLine::lostConnectionClosesOnceAndReconnects()
 {
     Open line(m_rig->url(0), m_clock);
     QVERIFY(!line.comm.setPortOpen(true));
@@ -184,7 +184,7 @@ void TestNetSerialControl::lostConnectionClosesOnceAndReconnects()
     QCOMPARE(line.events.losses, 1);
 }
 
-void TestNetSerialControl::failuresNameTheirCause_data()
+void TestNetworkLine::failuresNameTheirCause_data()
 {
     QTest::addColumn<QString>("url");
     QTest::addColumn<int>("code");
@@ -203,7 +203,7 @@ void TestNetSerialControl::failuresNameTheirCause_data()
                                     << "Write rfc2217://HOST:PORT or tcp://HOST:PORT";
 }
 
-void TestNetSerialControl::failuresNameTheirCause()
+void TestNetworkLine::failuresNameTheirCause()
 {
     QFETCH(QString, url);
     QFETCH(int, code);
@@ -247,8 +247,8 @@ int main(int argc, char *argv[])
     // Before Qt starts any thread: a namespace is the whole process's.
     g_isolated = Ser2NetRig::isolateNameLookups();
     QCoreApplication app(argc, argv);
-    TestNetSerialControl test;
+    TestNetworkLine test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_netserialcontrol.moc"
+#include "tst_networkline.moc"
