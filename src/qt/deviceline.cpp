@@ -135,7 +135,12 @@ std::optional<SerialError> DeviceLine::open(int port, const std::string &path,
     }
     m_restore = current;
     m_restoreOnClose = true;
-    setSettings(settings);
+    if (!apply(settings)) {
+        const std::string detail = std::strerror(errno);
+        close();
+        return failure(SerialErrorCode::BadSettings,
+                       "the device refused the line's settings (" + detail + ")");
+    }
     // Pseudo-terminals have no modem lines; failing to raise them is no failure of the port.
     int modemLines = TIOCM_DTR | TIOCM_RTS;
     [[maybe_unused]] const int raised = ::ioctl(m_fd, TIOCMBIS, &modemLines);
@@ -172,21 +177,27 @@ void DeviceLine::close()
     m_lockFile.reset();  // unlocks, removing the file
 }
 
-void DeviceLine::setSettings(const LineSettings &settings)
+bool DeviceLine::apply(const LineSettings &settings)
 {
-    if (m_fd < 0)
-        return;
     termios current{};
     if (::tcgetattr(m_fd, &current) != 0)
-        return;
+        return false;
     const auto line = lineTermios(current, settings);
-    if (!line || ::tcsetattr(m_fd, TCSANOW, &*line) != 0) {
-        if (m_events.settingsRefused) {
-            m_events.settingsRefused(
-                failure(SerialErrorCode::BadSettings,
-                        "the device refused " + std::to_string(settings.baud) + " baud"));
-        }
+    if (!line) {
+        errno = EINVAL;
+        return false;
     }
+    return ::tcsetattr(m_fd, TCSANOW, &*line) == 0;
+}
+
+void DeviceLine::setSettings(const LineSettings &settings)
+{
+    if (m_fd < 0 || apply(settings) || !m_events.settingsRefused)
+        return;
+    const std::string detail = std::strerror(errno);
+    m_events.settingsRefused(
+        failure(SerialErrorCode::BadSettings,
+                "the device refused " + std::to_string(settings.baud) + " baud (" + detail + ")"));
 }
 
 bool DeviceLine::write(std::string_view frame)

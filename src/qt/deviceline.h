@@ -37,6 +37,8 @@ public:
 
 private:
     SerialError failure(SerialErrorCode code, const std::string &detail) const;
+    // Sets the device's line; false, with errno, when it refuses.
+    bool apply(const LineSettings &settings);
     bool hungUp() const;
 
     const Events m_events;

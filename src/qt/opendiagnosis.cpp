@@ -8,6 +8,8 @@
 
 #include <QCoreApplication>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fstream>
 
 #include "qt/netline.h"
@@ -56,7 +58,7 @@ SerialErrorCode diagnoseOpenFailure(const std::string &path)
     }
     const bool held = !lockDevice(fd);
     ::close(fd);
-    // The device opens and nothing locks it: what refused it can be the serial layer's own
+    // The device opens and nothing locks it: what refused it can be a serial
     // lock file, which another program holds.
     return held || !serialLockFile(path).empty() ? SerialErrorCode::InUse : SerialErrorCode::Other;
 }
@@ -80,7 +82,10 @@ constexpr const char *kLockDirectories[] = {"/var/lock",         "/etc/locks", "
 
 std::string lockFileName(const std::string &path)
 {
-    std::string name = path.starts_with("/dev/") ? path.substr(5) : path;
+    // The device's own name, so that /dev/serial/by-id/... and /dev/ttyUSB0 share one lock.
+    char real[PATH_MAX];
+    const std::string device = ::realpath(path.c_str(), real) ? std::string(real) : path;
+    std::string name = device.starts_with("/dev/") ? device.substr(5) : device;
     for (char &c : name) {
         if (c == '/')
             c = '_';

@@ -9,7 +9,7 @@
 SerialErrorCode diagnoseOpenFailure(const std::string &path);
 
 // The text of the message box: which port and device were tried, what went wrong and what to
-// do. detail is the serial layer's own wording, used for failures of no known cause.
+// do. detail is the system's own wording, used for failures of no known cause.
 std::string describeOpenFailure(int port, const std::string &path, SerialErrorCode failure,
                                 const std::string &detail);
 
@@ -21,8 +21,8 @@ std::string describeNetFailure(int port, const std::string &url, SerialErrorCode
 // The name of the group that owns the device, or its number when it has no name.
 std::string deviceGroup(const std::string &path);
 
-// The serial layer's lock file for the device, where one exists: "LCK.." and the device's name
-// under /dev (its whole path otherwise) with "/" as "_", in the first of the serial layer's lock
+// The serial lock file for the device, where one exists: "LCK.." and the name of the device the
+// path leads to, under /dev (its whole path otherwise) with "/" as "_", in the first of the lock
 // directories that holds it (/var/lock, which is /run/lock on most systems, in the main).
 std::string serialLockFile(const std::string &path);
 // The lock file the program takes for the device: in the first of those directories that it

@@ -417,6 +417,8 @@ void TestQtSerialControl::pathsOpenAsGiven()
     QVERIFY2(!error, error ? error->description.c_str() : "");
     QVERIFY(comm.output("C00\r"));
     QCOMPARE(farEnd.read(4), std::string("C00\r"));
+    // The lock file names the device the link leads to, as a program opening it directly does.
+    QVERIFY(QFile::exists(serialLockPath(QString::fromStdString(farEnd.path()))));
 }
 
 void TestQtSerialControl::deviceIsSetUpWhateverItsLastUserLeft()
