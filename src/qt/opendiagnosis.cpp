@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <QCoreApplication>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -61,6 +63,47 @@ SerialErrorCode diagnoseOpenFailure(const std::string &path)
     // The device opens and nothing locks it: what refused it can be a serial
     // lock file, which another program holds.
     return held || !serialLockFile(path).empty() ? SerialErrorCode::InUse : SerialErrorCode::Other;
+}
+
+namespace {
+
+std::string octalMode(mode_t mode)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", unsigned(mode & 07777));
+    return text;
+}
+
+}  // namespace
+
+std::string permissionAdvice(const std::string &path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return "A folder on its path may not be searched by your user: ask the administrator "
+               "for access to it.";
+    }
+    const std::string mode = octalMode(info.st_mode);
+    if ((info.st_mode & (S_IROTH | S_IWOTH)) == (S_IROTH | S_IWOTH)) {
+        return "Its mode (" + mode +
+               ") lets every user read and write it, so something else refuses it: an access "
+               "control list (getfacl " +
+               path + "), a security module, or the folder that holds it.";
+    }
+    if ((info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
+        const std::string group = deviceGroup(path);
+        return "The device belongs to the group \"" + group +
+               "\", which may read and write it: add your user to it (sudo usermod -aG " + group +
+               " $USER), then log out and in again.";
+    }
+    const struct passwd *owner = ::getpwuid(info.st_uid);
+    return "Only its owner, " +
+           (owner ? std::string(owner->pw_name) : std::to_string(info.st_uid)) +
+           ", may read and write it (mode " + mode +
+           "). A udev rule that gives serial devices to the dialout group with mode 0660 (for "
+           "example SUBSYSTEM==\"tty\", GROUP=\"dialout\", MODE=\"0660\") lets that group use "
+           "it; then add your user to dialout (sudo usermod -aG dialout $USER), and log out and "
+           "in again.";
 }
 
 std::string deviceGroup(const std::string &path)
@@ -151,9 +194,7 @@ std::string describeOpenFailure(int port, const std::string &path, SerialErrorCo
                " PATH to use another device (for example /dev/ttyUSB0).\n" +
                describeSerialDevices(listSerialDevices());
     case SerialErrorCode::PermissionDenied:
-        return tried + "permission denied.\nThe device belongs to the group \"" +
-               deviceGroup(path) + "\": add your user to it (sudo usermod -aG " +
-               deviceGroup(path) + " $USER), then log out and in again.";
+        return tried + "permission denied.\n" + permissionAdvice(path);
     case SerialErrorCode::InUse:
         return tried +
                "the port is in use by another program.\nClose the program that holds "
