@@ -1,10 +1,15 @@
 #include "qt/qtmessagebox.h"
 
+#include <QDebug>
 #include <QMessageBox>
 #include <QString>
 
 void QtMessageBox::show(Icon icon, const std::string &title, const std::string &text)
 {
+    if (icon == Icon::Information)
+        qInfo().noquote() << QString::fromStdString(title + ": " + text);
+    else
+        qWarning().noquote() << QString::fromStdString(title + ": " + text);
     QMessageBox box(m_parent);
     switch (icon) {
     case Icon::Critical:

@@ -18,6 +18,7 @@ class TestPanelProgram : public QObject {
 private Q_SLOTS:
     void signalToEndReleasesThePort_data();
     void signalToEndReleasesThePort();
+    void startUpFailureAlsoGoesToStandardError();
 };
 
 void TestPanelProgram::signalToEndReleasesThePort_data()
@@ -54,6 +55,21 @@ void TestPanelProgram::signalToEndReleasesThePort()
     QCOMPARE(exclusiveUse(path.constData()), 0);
     QVERIFY(!advisoryLocked(path.constData()));
     QVERIFY(!QFile::exists(serialLockPath(line.slavePath())));
+}
+
+void TestPanelProgram::startUpFailureAlsoGoesToStandardError()
+{
+    // The start-up box waits for its OK; by then its text is on standard error already.
+    QProcess panel;
+    panel.start(QStringLiteral(KORU_PANEL),
+                {QStringLiteral("--com1"), QStringLiteral("/nonexistent/koru-tty")});
+    QVERIFY(panel.waitForStarted(kTimeoutMs));
+    QByteArray errors;
+    QTRY_VERIFY_WITH_TIMEOUT((errors += panel.readAllStandardError())
+                                 .contains("Error 1: Cannot open COM1 (/nonexistent/koru-tty)"),
+                             kTimeoutMs);
+    panel.kill();
+    panel.waitForFinished(kTimeoutMs);
 }
 
 QTEST_GUILESS_MAIN(TestPanelProgram)
