@@ -1,16 +1,48 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that koru-panel needs to build, run and test, and only those
-# that are missing: a second run installs nothing.
+# Installs the Debian packages that koru-panel needs, and only those that are missing: a second
+# run installs nothing.
+#
+#   scripts/setup.sh [run|test]          run: what building and running the programs need
+#                                        test: that, and what the tests and analysers need
+#                                        (the default)
+#   scripts/setup.sh --list run|test     prints the packages of that set, one a line
+#
+# ser2net comes with the tests, which start their own on 127.0.0.1. Its Debian package would
+# also enable and start a system service that serves /dev/ttyS0 and /dev/ttyS1 on ports 2000
+# and 2001; it is installed without being started, and left disabled.
 set -euo pipefail
 
-packages=(
+run_packages=(
     g++ cmake ninja-build pkg-config
-    qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev
-    libgensio-dev libwrap0-dev ser2net
+    qt6-base-dev qt6-qpa-plugins libgl-dev
+    libgensio-dev libwrap0-dev
     fonts-ipafont-gothic
+)
+test_packages=(
+    qt6-serialport-dev
+    ser2net python3-serial sredird
     xvfb xdotool x11-utils
     clang libclang-rt-14-dev clang-tidy cppcheck
 )
+
+list=0
+if [ "${1:-}" = --list ]; then
+    list=1
+    shift
+fi
+set_name=${1:-test}
+case $set_name in
+run) packages=("${run_packages[@]}") ;;
+test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+*)
+    echo "setup: no set \"$set_name\" (run or test)" >&2
+    exit 2
+    ;;
+esac
+if [ $list -eq 1 ]; then
+    printf '%s\n' "${packages[@]}"
+    exit 0
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -27,4 +59,25 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "setup: installing ${missing[*]}"
 "${sudo[@]}" apt-get update -qq
+
+# No service that a package brings is started while it installs (the policy Debian's own
+# container images use), unless the machine already has a policy of its own.
+policy=/usr/sbin/policy-rc.d
+own_policy=0
+if [ ! -e $policy ]; then
+    printf '#!/bin/sh\nexit 101\n' | "${sudo[@]}" tee $policy >/dev/null
+    "${sudo[@]}" chmod 755 $policy
+    own_policy=1
+    trap '"${sudo[@]}" rm -f $policy' EXIT
+fi
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+
+# ser2net's system service stays off: disabled for systemd and for the init script alike.
+if [[ " ${missing[*]} " == *" ser2net "* ]]; then
+    "${sudo[@]}" systemctl disable ser2net.service >/dev/null 2>&1 || true
+    [ -d /run/systemd/system ] && { "${sudo[@]}" systemctl stop ser2net.service >/dev/null 2>&1 || true; }
+    "${sudo[@]}" update-rc.d ser2net disable >/dev/null 2>&1 || true
+fi
+[ $own_policy -eq 1 ] && "${sudo[@]}" rm -f $policy
+trap - EXIT
+exit 0

@@ -14,7 +14,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
-scripts/setup.sh || exit 1
+scripts/setup.sh test || exit 1
 
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2}
 fuzz_seconds=${FUZZ_SECONDS:-5}
@@ -56,7 +56,7 @@ run_tests() {  # run_tests BUILD_DIR [CTEST OPTIONS...]
 
 tests() {
     rm -f build/ctest.log
-    scripts/build.sh build && run_tests build
+    scripts/build.sh build -DBUILD_TESTING=ON && run_tests build
 }
 
 sanitize() {
