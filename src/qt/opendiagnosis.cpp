@@ -8,11 +8,12 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QLockFile>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 #include "qt/netline.h"
 #include "qt/serialdevices.h"
@@ -165,9 +166,12 @@ std::string lockFileHolder(const std::string &path)
     const std::string file = serialLockFile(path);
     if (file.empty())
         return {};
-    std::ifstream stream(file);
-    long pid = 0;
-    stream >> pid;
+    // The format is Qt's lock file's, which the program takes too.
+    qint64 pid = 0;
+    QString host;
+    QString program;
+    if (!QLockFile(QFile::decodeName(file.c_str())).getLockInfo(&pid, &host, &program))
+        pid = 0;
     return "\nThe lock file " + file +
            (pid > 0 ? " names process " + std::to_string(pid) + " as its holder." : " holds it.");
 }
