@@ -11,13 +11,16 @@ allowed() {
     core/protocol) echo "core/protocol" ;;
     core/panel) echo "core/protocol core/panel" ;;
     core/ctl) echo "core/protocol core/panel core/ctl" ;;
-    qt) echo "core/protocol core/panel qt" ;;
-    widgets) echo "core/protocol core/panel qt widgets" ;;
+    os) echo "os" ;;
+    qt) echo "core/protocol core/panel os qt" ;;
+    widgets) echo "core/protocol core/panel os qt widgets" ;;
     sim/core) echo "core/protocol sim/core" ;;
-    sim/qt) echo "core/protocol sim/core sim/qt" ;;
-    app) echo "core/protocol core/panel core/ctl qt widgets sim/core sim/qt app" ;;
+    sim/qt) echo "core/protocol sim/core os sim/qt" ;;
+    app) echo "core/protocol core/panel core/ctl os qt widgets sim/core sim/qt app" ;;
     esac
 }
+# os: the standard library and the system's headers, no Qt.
+os_forbidden='^<(Q|q[a-z])'
 # The plain layers: the standard library only.
 plain='^(core/protocol|core/panel|core/ctl|sim/core)$'
 system_header='^<(Q|q[a-z]|unistd|fcntl|poll|termios|pty|signal|sys/|grp|pwd|dirent|netinet|arpa|gensio)'
@@ -26,7 +29,7 @@ failed=0
 while IFS= read -r file; do
     rel=${file#src/}
     layer=
-    for candidate in core/protocol core/panel core/ctl sim/core sim/qt qt widgets app; do
+    for candidate in core/protocol core/panel core/ctl os sim/core sim/qt qt widgets app; do
         if [[ $rel == "$candidate"/* ]]; then
             layer=$candidate
             break
@@ -48,6 +51,9 @@ while IFS= read -r file; do
             fi
         elif [[ $layer =~ $plain && $header =~ $system_header ]]; then
             echo "$file: includes $header in a plain C++ layer"
+            failed=1
+        elif [[ $layer == os && $header =~ $os_forbidden ]]; then
+            echo "$file: includes $header, a Qt header, in os"
             failed=1
         fi
     done < <(grep -E '^#include' "$file")

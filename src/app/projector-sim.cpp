@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "app/version.h"
+#include "os/logfile.h"
 #include "sim/qt/projectorsimulator.h"
 #include "sim/qt/simlogwriter.h"
 
@@ -228,18 +229,15 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    QFile log;
-    if (settings.logPath.isEmpty()) {
-        if (!log.open(stdout, QIODevice::WriteOnly))
-            return 1;
-    } else {
-        log.setFileName(settings.logPath);
-        if (!log.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            std::fprintf(stderr, "projector-sim: cannot write the log to %s: %s\n",
-                         qPrintable(settings.logPath), qPrintable(log.errorString()));
-            return 1;
-        }
-    }
+    // The log opens without waiting: a FIFO that nobody reads is refused, not waited for.
+    LogFile log(STDOUT_FILENO);
+    const QString logName =
+        settings.logPath.isEmpty() ? QStringLiteral("on standard output") : settings.logPath;
+    if (!settings.logPath.isEmpty() && !log.open(QFile::encodeName(settings.logPath).toStdString()))
+        std::fprintf(stderr,
+                     "projector-sim: warning: cannot write the log %s: %s; traffic is not "
+                     "logged\n",
+                     qPrintable(settings.logPath), log.error().c_str());
 
     // A log on a pipe whose reader has gone (projector-sim | head) and a device whose far end
     // has gone fail their writes with EPIPE, which the writers handle; the signal would end
@@ -250,7 +248,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     ProjectorSimulator simulator(settings.simulator);
-    SimLogWriter writer(&simulator, &log);
+    SimLogWriter writer(&simulator, &log, logName);
     const bool opened =
         settings.device.isEmpty() ? simulator.openPty() : simulator.openDevice(settings.device);
     if (!opened) {
@@ -269,6 +267,5 @@ int main(int argc, char *argv[])
 
     const int status = QCoreApplication::exec();
     simulator.close();
-    log.flush();
     return status;
 }

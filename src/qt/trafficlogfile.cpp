@@ -1,11 +1,8 @@
 #include "qt/trafficlogfile.h"
 
-#include <fcntl.h>
-
 #include <QCoreApplication>
 #include <QDateTime>
-#include <cerrno>
-#include <cstring>
+#include <QFile>
 #include <iostream>
 
 TrafficLogFile::TrafficLogFile(const QString &path, QObject *parent) : QObject(parent), m_path(path)
@@ -13,14 +10,8 @@ TrafficLogFile::TrafficLogFile(const QString &path, QObject *parent) : QObject(p
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(0);
     connect(&m_flushTimer, &QTimer::timeout, this, &TrafficLogFile::flush);
-    // Opened by hand: QFile's append mode seeks, which a device such as /dev/full refuses.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        fail(QString::fromLocal8Bit(std::strerror(errno)));
-    else if (!m_file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
-                          QFileDevice::AutoCloseHandle))
-        fail(m_file.errorString());
+    if (!m_file.open(QFile::encodeName(path).toStdString()))
+        fail(QString::fromStdString(m_file.error()));
 }
 
 TrafficLogFile::~TrafficLogFile()
@@ -47,9 +38,8 @@ void TrafficLogFile::flush()
     m_flushTimer.stop();
     if (m_failed || m_pending.isEmpty())
         return;
-    const qint64 written = m_file.write(m_pending);
-    if (written != m_pending.size()) {
-        fail(m_file.errorString());
+    if (!m_file.append(std::string_view(m_pending.constData(), m_pending.size()))) {
+        fail(QString::fromStdString(m_file.error()));
         return;
     }
     m_pending.clear();

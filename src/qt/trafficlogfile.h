@@ -1,14 +1,15 @@
 #pragma once
 
-#include <QFile>
 #include <QObject>
 #include <QTimer>
 
 #include "core/panel/loggingserialcontrol.h"
+#include "os/logfile.h"
 
 // The traffic log in a file, appended to. A record is stamped at once and written when the
 // event loop next runs, so the send that made it is never held up by the disk. A file that
-// cannot be opened or written gives one warning on standard error, and logging stops there.
+// cannot be opened or written gives one warning on standard error, naming the reason, and
+// logging stops there; the log holds whole lines only.
 class TrafficLogFile final : public QObject, public TrafficLogSink {
     Q_OBJECT
 public:
@@ -24,7 +25,7 @@ private:
     void fail(const QString &reason);
 
     QString m_path;
-    QFile m_file;
+    LogFile m_file;
     QByteArray m_pending;
     QTimer m_flushTimer;
     bool m_failed = false;

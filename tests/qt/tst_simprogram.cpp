@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSerialPort>
@@ -30,6 +32,7 @@ private Q_SLOTS:
     void shouldServeAChainAndLogUntilTerminated();
     void deviceThatIsNoTerminalIsOpenedAndClosedOnce();
     void logReaderGoingAwayDoesNotEndTheSimulator();
+    void logThatCannotBeWrittenIsWarnedOfOnce();
 };
 
 void TestSimProgram::helpShouldListEveryOption()
@@ -188,6 +191,26 @@ void TestSimProgram::logReaderGoingAwayDoesNotEndTheSimulator()
     QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, kTimeoutMs);
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
+}
+
+void TestSimProgram::logThatCannotBeWrittenIsWarnedOfOnce()
+{
+    // A FIFO that nobody reads: the simulator neither waits for a reader nor stops.
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("log"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QProcess process;
+    process.start(kProgram, {"--log", fifo});
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT(!listeningPath(output += process.readAllStandardOutput()).isEmpty(),
+                             kTimeoutMs);
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, kTimeoutMs);
+    QCOMPARE(process.exitCode(), 0);
+    const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
+    QCOMPARE(errors, QStringLiteral("projector-sim: warning: cannot write the log %1: a FIFO that "
+                                    "nobody reads; traffic is not logged\n")
+                         .arg(fifo));
 }
 
 QTEST_GUILESS_MAIN(TestSimProgram)

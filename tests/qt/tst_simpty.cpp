@@ -3,12 +3,14 @@
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
+#include "os/logfile.h"
 #include "sim/qt/projectorsimulator.h"
-#include "support/ptypair.h"
 #include "sim/qt/simlogwriter.h"
+#include "support/ptypair.h"
 
 namespace {
 
@@ -68,6 +70,16 @@ std::unique_ptr<ProjectorSimulator> startSimulator(SimulatorOptions options, Rec
     if (!simulator->openPty())
         qWarning("openPty: %s", qPrintable(simulator->errorString()));
     return simulator;
+}
+
+}  // namespace
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 }  // namespace
@@ -207,9 +219,11 @@ void TestSimPty::shouldLogEveryFrameAndReply()
 {
     Recorded recorded;
     auto simulator = startSimulator({.chainLength = 2}, &recorded);
-    QBuffer log;
-    log.open(QIODevice::WriteOnly);
-    SimLogWriter writer(simulator.get(), &log);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("sim.log"));
+    LogFile log;
+    QVERIFY(log.open(path.toStdString()));
+    SimLogWriter writer(simulator.get(), &log, path);
     PanelPort panel(simulator->slavePath());
     QVERIFY(panel.open());
     panel.write("A002CR0\rCR1\r");
@@ -217,7 +231,7 @@ void TestSimPty::shouldLogEveryFrameAndReply()
     QTRY_COMPARE_WITH_TIMEOUT(recorded.count(SimEvent::Kind::Replied), 2, kTimeoutMs);
 
     const QStringList lines =
-        QString::fromLatin1(log.data()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QString::fromLatin1(readAll(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     const QRegularExpression format(QStringLiteral(R"(^(\d+\.\d{6}) (.*)$)"));
     QStringList bodies;
     QList<double> times;

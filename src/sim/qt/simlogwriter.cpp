@@ -1,13 +1,14 @@
 #include "sim/qt/simlogwriter.h"
 
 #include <QDateTime>
-#include <QFileDevice>
-#include <QIODevice>
+#include <cstdio>
 
+#include "os/logfile.h"
 #include "sim/qt/projectorsimulator.h"
 
-SimLogWriter::SimLogWriter(ProjectorSimulator *simulator, QIODevice *device, QObject *parent)
-    : QObject(parent), m_device(device)
+SimLogWriter::SimLogWriter(ProjectorSimulator *simulator, LogFile *log, QString name,
+                           QObject *parent)
+    : QObject(parent), m_log(log), m_name(std::move(name))
 {
     connect(simulator, &ProjectorSimulator::traffic, this, &SimLogWriter::write);
 }
@@ -26,8 +27,13 @@ void SimLogWriter::write(const SimEvent &event)
 
 void SimLogWriter::writeLine(const std::string &line)
 {
-    m_device->write(line.data(), static_cast<qint64>(line.size()));
-    m_device->write("\n", 1);
-    if (auto *file = qobject_cast<QFileDevice *>(m_device))
-        file->flush();
+    if (m_failed || !m_log->isOpen() || m_log->append(line + '\n'))
+        return;
+    m_failed = true;
+    if (!m_log->readerGone()) {
+        std::fprintf(stderr,
+                     "projector-sim: warning: cannot write the log %s: %s; traffic is no "
+                     "longer logged\n",
+                     qPrintable(m_name), m_log->error().c_str());
+    }
 }

@@ -1,19 +1,23 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
 #include "sim/core/simevent.h"
 
-class QIODevice;
+class LogFile;
 class ProjectorSimulator;
 
-// Writes the simulator's traffic as log lines (see formatLogLine), each flushed as it is
-// written so that a script tailing the log sees it at once.
+// Writes the simulator's traffic as log lines (see formatLogLine), each written whole as it
+// comes so that a script tailing the log sees it at once. A log that cannot be written gives one
+// warning on standard error, naming the reason, and is written no more; a reader that went away
+// (projector-sim | head) ends it quietly.
 class SimLogWriter : public QObject {
     Q_OBJECT
 public:
-    // The device must be open for writing and outlive the writer.
-    SimLogWriter(ProjectorSimulator *simulator, QIODevice *device, QObject *parent = nullptr);
+    // The log must be open and outlive the writer; name is how the warning speaks of it.
+    SimLogWriter(ProjectorSimulator *simulator, LogFile *log, QString name,
+                 QObject *parent = nullptr);
 
     // A comment line relating the log's clock to the wall clock.
     void writeHeader();
@@ -22,5 +26,7 @@ public:
 private:
     void writeLine(const std::string &line);
 
-    QIODevice *m_device;
+    LogFile *m_log;
+    QString m_name;
+    bool m_failed = false;
 };
