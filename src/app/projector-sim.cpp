@@ -24,6 +24,7 @@ constexpr int kUsageError = 2;
 struct Settings {
     SimulatorOptions simulator;
     QString device;
+    bool anyDevice = false;
     int baud = 0;
     QString logPath;
 };
@@ -38,6 +39,8 @@ struct OptionRow {
 constexpr OptionRow kOptions[] = {
     {"chain", "N", "Simulate a chain of N projectors, addresses 001 to N (1 to 4; default 1)."},
     {"device", "PATH", "Serve this device instead of a new pseudo-terminal."},
+    {"any-device", nullptr,
+     "Serve a --device that is not a terminal all the same (a file, a FIFO, /dev/null)."},
     {"baud", "BAUD", "Set this line speed on the line at start (the panel sets its own)."},
     {"delay", "MS", "Hold every reply for MS milliseconds."},
     {"silent", nullptr, "Take frames and act on them, but never reply."},
@@ -106,6 +109,9 @@ QString readSettings(const QCommandLineParser &parser, Settings &settings)
     options.pace = parser.isSet(QStringLiteral("pace"));
     projector.startOn = parser.isSet(QStringLiteral("start-on"));
     settings.device = parser.value(QStringLiteral("device"));
+    settings.anyDevice = parser.isSet(QStringLiteral("any-device"));
+    if (settings.anyDevice && settings.device.isEmpty())
+        return QStringLiteral("--any-device goes with --device");
     settings.logPath = parser.value(QStringLiteral("log"));
 
     if (parser.isSet(QStringLiteral("unasked"))) {
@@ -120,10 +126,9 @@ QString readSettings(const QCommandLineParser &parser, Settings &settings)
     if (parser.isSet(QStringLiteral("unasked-rate"))) {
         bool ok = false;
         const double rate = parser.value(QStringLiteral("unasked-rate")).toDouble(&ok);
-        if (!ok || !(rate > 0) || rate > 1e6)
-            return QStringLiteral(
-                "--unasked-rate wants bytes a second, above 0 and at most "
-                "1000000");
+        // Below a byte in ten seconds the interval between bytes no longer fits the timer.
+        if (!ok || !(rate >= 0.1) || rate > 1e6)
+            return QStringLiteral("--unasked-rate wants bytes a second, from 0.1 to 1000000");
         options.unaskedRate = rate;
         if (options.unasked.empty())
             options.unasked = std::string(1, '*');  // GCC 12 misreads the literal (-Wrestrict)
@@ -249,8 +254,9 @@ int main(int argc, char *argv[])
     }
     ProjectorSimulator simulator(settings.simulator);
     SimLogWriter writer(&simulator, &log, logName);
-    const bool opened =
-        settings.device.isEmpty() ? simulator.openPty() : simulator.openDevice(settings.device);
+    const bool opened = settings.device.isEmpty()
+                            ? simulator.openPty()
+                            : simulator.openDevice(settings.device, settings.anyDevice);
     if (!opened) {
         std::fprintf(stderr, "projector-sim: %s\n", qPrintable(simulator.errorString()));
         return 1;

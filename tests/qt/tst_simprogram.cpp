@@ -7,6 +7,8 @@
 #include <QTest>
 #include <csignal>
 
+#include "support/ptypair.h"
+
 namespace {
 
 constexpr int kTimeoutMs = 10000;
@@ -33,6 +35,7 @@ private Q_SLOTS:
     void deviceThatIsNoTerminalIsOpenedAndClosedOnce();
     void logReaderGoingAwayDoesNotEndTheSimulator();
     void logThatCannotBeWrittenIsWarnedOfOnce();
+    void firstLineSaysWhereItListensOnADeviceToo();
 };
 
 void TestSimProgram::helpShouldListEveryOption()
@@ -59,6 +62,9 @@ void TestSimProgram::shouldRefuseBadOptionsWithUsageAndStatus2_data()
     QTest::newRow("bad reversal") << QStringList{"--reversal", "sideways"} << "--reversal";
     QTest::newRow("bad escape") << QStringList{"--unasked", "\\q"} << "--unasked";
     QTest::newRow("zero rate") << QStringList{"--unasked-rate", "0"} << "--unasked-rate";
+    QTest::newRow("rate too small to time")
+        << QStringList{"--unasked-rate", "1e-300"} << "--unasked-rate";
+    QTest::newRow("any device with no device") << QStringList{"--any-device"} << "--device";
     QTest::newRow("stray argument") << QStringList{"extra"} << "extra";
 }
 
@@ -140,11 +146,19 @@ void TestSimProgram::shouldServeAChainAndLogUntilTerminated()
 
 void TestSimProgram::deviceThatIsNoTerminalIsOpenedAndClosedOnce()
 {
+    // Refused unless asked for.
+    QProcess refused;
+    refused.start(kProgram, {"--device", "/dev/null"});
+    QVERIFY(refused.waitForFinished(kTimeoutMs));
+    QCOMPARE(refused.exitCode(), 1);
+    QCOMPARE(refused.readAllStandardError(),
+             QByteArray("projector-sim: /dev/null is not a terminal; --any-device serves it all "
+                        "the same\n"));
     QTemporaryDir dir;
     const QString logPath = dir.filePath(QStringLiteral("sim.log"));
     QProcess process;
-    process.start(kProgram, {"--device", "/dev/null", "--log", logPath, "--unasked", "x",
-                             "--unasked-rate", "1000"});
+    process.start(kProgram, {"--device", "/dev/null", "--any-device", "--log", logPath, "--unasked",
+                             "x", "--unasked-rate", "1000"});
     QFile log(logPath);
     const auto logText = [&log] {
         log.open(QIODevice::ReadOnly);
@@ -211,6 +225,21 @@ void TestSimProgram::logThatCannotBeWrittenIsWarnedOfOnce()
     QCOMPARE(errors, QStringLiteral("projector-sim: warning: cannot write the log %1: a FIFO that "
                                     "nobody reads; traffic is not logged\n")
                          .arg(fifo));
+}
+
+void TestSimProgram::firstLineSaysWhereItListensOnADeviceToo()
+{
+    PtyPair line;
+    QVERIFY(line.isOpen());
+    QProcess process;
+    process.start(kProgram, {"--device", line.slavePath()});
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += process.readAllStandardOutput()).count('\n') >= 3,
+                             kTimeoutMs);
+    process.kill();
+    process.waitForFinished(kTimeoutMs);
+    QCOMPARE(listeningPath(output), line.slavePath());
+    QVERIFY2(output.split('\n').value(2).endsWith(" OPENED"), output.constData());
 }
 
 QTEST_GUILESS_MAIN(TestSimProgram)

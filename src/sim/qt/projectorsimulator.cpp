@@ -47,9 +47,9 @@ bool ProjectorSimulator::openPty()
     return m_endpoint.openPty();
 }
 
-bool ProjectorSimulator::openDevice(const QString &path)
+bool ProjectorSimulator::openDevice(const QString &path, bool anyDevice)
 {
-    if (!m_endpoint.openDevice(path))
+    if (!m_endpoint.openDevice(path, anyDevice))
         return false;
     onFarEndOpened();
     return true;

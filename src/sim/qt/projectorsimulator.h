@@ -10,8 +10,8 @@
 #include "sim/core/lineoutput.h"
 #include "sim/core/linepacer.h"
 #include "sim/core/projectorchain.h"
-#include "sim/qt/ptyendpoint.h"
 #include "sim/core/simevent.h"
+#include "sim/qt/ptyendpoint.h"
 
 // How a simulated line behaves, besides the projectors themselves.
 struct SimulatorOptions {
@@ -42,7 +42,7 @@ public:
     ~ProjectorSimulator() override;
 
     bool openPty();
-    bool openDevice(const QString &path);
+    bool openDevice(const QString &path, bool anyDevice = false);
     void close();
     QString slavePath() const { return m_endpoint.path(); }
     QString errorString() const { return m_endpoint.errorString(); }

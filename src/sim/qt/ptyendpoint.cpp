@@ -92,7 +92,7 @@ bool PtyEndpoint::openPty()
     return setUp(fd, slavePath, true);
 }
 
-bool PtyEndpoint::openDevice(const QString &path)
+bool PtyEndpoint::openDevice(const QString &path, bool anyDevice)
 {
     close();
     const int fd =
@@ -102,6 +102,12 @@ bool PtyEndpoint::openDevice(const QString &path)
         return false;
     }
     m_fd = fd;
+    if (!anyDevice && !::isatty(fd)) {
+        close();
+        m_errorString =
+            QStringLiteral("%1 is not a terminal; --any-device serves it all the same").arg(path);
+        return false;
+    }
     if (::isatty(fd) && !makeRaw(fd))
         return fail(QStringLiteral("tcsetattr %1").arg(path));
     return setUp(fd, path, false);

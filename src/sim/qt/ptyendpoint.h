@@ -27,7 +27,8 @@ public:
     ~PtyEndpoint() override;
 
     bool openPty();
-    bool openDevice(const QString &path);
+    // A device that is no terminal (a file, a FIFO, /dev/null) is refused unless anyDevice.
+    bool openDevice(const QString &path, bool anyDevice = false);
     void close();
     bool isOpen() const { return m_fd >= 0; }
     // The path the panel opens: the slave of the pseudo-terminal, or the device.

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <cstdio>
+#include <utility>
 
 #include "os/logfile.h"
 #include "sim/qt/projectorsimulator.h"
@@ -17,7 +18,9 @@ void SimLogWriter::writeHeader()
 {
     const std::int64_t monotonic = monotonicNowUs();
     const QString wall = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-    writeLine("# " + formatTimestamp(monotonic) + " on CLOCK_MONOTONIC is " + wall.toStdString());
+    m_started = true;
+    writeLine("# " + formatTimestamp(monotonic) + " on CLOCK_MONOTONIC is " + wall.toStdString() +
+              '\n' + std::exchange(m_held, {}));
 }
 
 void SimLogWriter::write(const SimEvent &event)
@@ -27,7 +30,11 @@ void SimLogWriter::write(const SimEvent &event)
 
 void SimLogWriter::writeLine(const std::string &line)
 {
-    if (m_failed || !m_log->isOpen() || m_log->append(line + '\n'))
+    if (!m_started) {
+        m_held += line + '\n';
+        return;
+    }
+    if (m_failed || !m_log->isOpen() || m_log->append(line.ends_with('\n') ? line : line + '\n'))
         return;
     m_failed = true;
     if (!m_log->readerGone()) {

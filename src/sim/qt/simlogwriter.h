@@ -19,7 +19,8 @@ public:
     SimLogWriter(ProjectorSimulator *simulator, LogFile *log, QString name,
                  QObject *parent = nullptr);
 
-    // A comment line relating the log's clock to the wall clock.
+    // A comment line relating the log's clock to the wall clock, then the lines held since the
+    // writer was made: the log starts with it, whatever happened while the line was opened.
     void writeHeader();
     void write(const SimEvent &event);
 
@@ -28,5 +29,7 @@ private:
 
     LogFile *m_log;
     QString m_name;
+    std::string m_held;
+    bool m_started = false;
     bool m_failed = false;
 };
