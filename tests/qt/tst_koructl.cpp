@@ -13,6 +13,7 @@
 #include "core/ctl/commandrunner.h"
 #include "core/panel/loggingserialcontrol.h"
 #include "core/protocol/commandnames.h"
+#include "core/protocol/escaping.h"
 #include "qt/programline.h"
 #include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
