@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "core/panel/devicemap.h"
 #include "core/protocol/commandnames.h"
 #include "core/protocol/frame.h"
 
@@ -79,6 +80,8 @@ CtlOptions CtlOptions::parse(const std::vector<std::string> &arguments)
         if (name == "--port") {
             if (value.empty())
                 return fail("option '--port' needs a device path");
+            if (!DeviceMap::isUsableName(value))
+                return fail("option '--port' takes a name with no control character in it");
             options.port = value;
         } else if (name == "--baud") {
             if (value != "19200" && value != "9600")
