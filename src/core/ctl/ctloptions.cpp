@@ -149,9 +149,10 @@ std::string ctlUsage()
            "  --version         print the version and exit\n"
            "  -h, --help        print this help and exit\n"
            "\n"
-           "Exit status: 0 when every command was answered as expected, 1 on NAK, no reply\n"
-           "or a reply that does not decode, 2 on a usage error, 3 when the port cannot be\n"
-           "opened.\n";
+           "Exit status: 0 when every command was answered as expected, 1 on NAK, no reply,\n"
+           "a reply that does not decode or output that cannot be written, 2 on a usage\n"
+           "error, 3 when the port cannot be opened or the line is lost, 128 + the signal's\n"
+           "number on SIGINT, SIGTERM or SIGHUP.\n";
 }
 
 std::string commandList()
