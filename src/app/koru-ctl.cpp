@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -94,6 +95,9 @@ private:
 int main(int argc, char *argv[])
 {
     holdStandardDescriptors();
+    // A reader that has gone away (koru-ctl ... | head -0) makes a write fail with EPIPE, an
+    // output error like any other, instead of killing koru-ctl with the port still locked.
+    std::signal(SIGPIPE, SIG_IGN);
     const CtlOptions options = CtlOptions::parse(std::vector<std::string>(argv, argv + argc));
     switch (options.action) {
     case CtlOptions::Action::Help:

@@ -596,7 +596,7 @@ void TestKoruCtl::floodShouldNotHoldTheRunPastItsTimeOut()
 
 void TestKoruCtl::outputErrorShouldFail_data()
 {
-    QTest::addColumn<QString>("stdoutFile");  // empty: standard output closed
+    QTest::addColumn<QString>("stdoutFile");  // empty: closed; "|": a pipe nobody reads
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("reason");
     QTest::newRow("full disk") << "/dev/full" << QStringList{"--address", "001", "status"}
@@ -605,6 +605,8 @@ void TestKoruCtl::outputErrorShouldFail_data()
         << "/dev/full" << QStringList{"--list"} << QByteArray("No space left on device");
     QTest::newRow("closed") << "" << QStringList{"--address", "001", "status"}
                             << QByteArray("Bad file descriptor");
+    QTest::newRow("reader gone") << "|" << QStringList{"--address", "001", "status"}
+                                 << QByteArray("Broken pipe");
 }
 
 void TestKoruCtl::outputErrorShouldFail()
@@ -617,6 +619,16 @@ void TestKoruCtl::outputErrorShouldFail()
     if (stdoutFile.isEmpty()) {
         process.start(QStringLiteral("/bin/sh"),
                       QStringList{"-c", "exec \"$0\" \"$@\" >&-", KORU_CTL} + arguments);
+    } else if (stdoutFile == QLatin1String("|")) {
+        process.setChildProcessModifier([] {
+            int pipe[2];
+            if (::pipe(pipe) == 0) {
+                ::dup2(pipe[1], STDOUT_FILENO);
+                ::close(pipe[0]);
+                ::close(pipe[1]);
+            }
+        });
+        process.start(QStringLiteral(KORU_CTL), arguments);
     } else {
         process.setStandardOutputFile(stdoutFile);
         process.start(QStringLiteral(KORU_CTL), arguments);

@@ -32,10 +32,10 @@ struct TransactionResult {
 // Requests to a projector, one at a time, on an open port: a frame out, one reply in, or a
 // time-out. The line carries no sequence numbers, so a reply is taken only as the answer to
 // the frame it follows: whatever arrives outside a request belongs to nobody and is thrown
-// away, and after a request that failed the next frame goes out only once the line has been
-// quiet for kQuietGapMs, so that a late reply, or the rest of one, cannot pass for the next
-// frame's answer. koru-ctl runs its commands on this; so does every other front end that asks
-// a projector something.
+// away, and after such bytes or a request that failed the next frame goes out only once the
+// line has been quiet for kQuietGapMs, so that a late reply, or the rest of one, cannot pass for
+// the next frame's answer. koru-ctl runs its commands on this; so does every other front end that
+// asks a projector something.
 class LineTransactions final : private SerialControl::Events {
 public:
     // A projector starts its reply within a few tens of milliseconds, and the panel gives it
