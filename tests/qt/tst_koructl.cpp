@@ -596,14 +596,14 @@ void TestKoruCtl::floodShouldNotHoldTheRunPastItsTimeOut()
 
 void TestKoruCtl::outputErrorShouldFail_data()
 {
-    QTest::addColumn<QString>("stdoutFile");  // empty: closed; "|": a pipe nobody reads
+    QTest::addColumn<QString>("stdoutFile");  // "closed", "|" for a pipe nobody reads, or a file
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("reason");
     QTest::newRow("full disk") << "/dev/full" << QStringList{"--address", "001", "status"}
                                << QByteArray("No space left on device");
     QTest::newRow("full disk, --list")
         << "/dev/full" << QStringList{"--list"} << QByteArray("No space left on device");
-    QTest::newRow("closed") << "" << QStringList{"--address", "001", "status"}
+    QTest::newRow("closed") << "closed" << QStringList{"--address", "001", "status"}
                             << QByteArray("Bad file descriptor");
     QTest::newRow("reader gone") << "|" << QStringList{"--address", "001", "status"}
                                  << QByteArray("Broken pipe");
@@ -616,23 +616,21 @@ void TestKoruCtl::outputErrorShouldFail()
     QFETCH(QByteArray, reason);
     arguments << "--port" << m_chain->path();
     QProcess process;
-    if (stdoutFile.isEmpty()) {
-        process.start(QStringLiteral("/bin/sh"),
-                      QStringList{"-c", "exec \"$0\" \"$@\" >&-", KORU_CTL} + arguments);
-    } else if (stdoutFile == QLatin1String("|")) {
-        process.setChildProcessModifier([] {
-            int pipe[2];
-            if (::pipe(pipe) == 0) {
-                ::dup2(pipe[1], STDOUT_FILENO);
-                ::close(pipe[0]);
-                ::close(pipe[1]);
+    if (stdoutFile == QLatin1String("closed") || stdoutFile == QLatin1String("|")) {
+        process.setChildProcessModifier([pipe = stdoutFile == QLatin1String("|")] {
+            int ends[2];
+            if (pipe && ::pipe(ends) == 0) {
+                ::dup2(ends[1], STDOUT_FILENO);
+                ::close(ends[0]);
+                ::close(ends[1]);
+            } else if (!pipe) {
+                ::close(STDOUT_FILENO);
             }
         });
-        process.start(QStringLiteral(KORU_CTL), arguments);
     } else {
         process.setStandardOutputFile(stdoutFile);
-        process.start(QStringLiteral(KORU_CTL), arguments);
     }
+    process.start(QStringLiteral(KORU_CTL), arguments);
     QVERIFY(process.waitForFinished(kTimeoutMs));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 1);
