@@ -103,6 +103,9 @@ void CommandRunner::answered(TransactionResult result)
     if (m_finished)
         return;
     m_current.reply = std::move(result.reply);
+    // A frame held back until the line fell quiet went out later than it was asked for.
+    if (result.sentAt)
+        m_lastSend = result.sentAt;
     switch (result.end) {
     case TransactionEnd::Reply:
         break;

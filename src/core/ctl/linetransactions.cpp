@@ -10,7 +10,6 @@ LineTransactions::LineTransactions(SerialControl &port, Clock &clock, int timeou
         if (m_phase == Phase::Awaiting) {
             finish(TransactionEnd::TimedOut);
         } else if (m_phase == Phase::Settling) {
-            m_reply.clear();
             finish(TransactionEnd::NotQuiet);
         }
     });
@@ -39,6 +38,7 @@ void LineTransactions::request(std::string frame, Done done)
     m_frame = std::move(frame);
     m_done = std::move(done);
     m_reply.clear();
+    m_sentAt.reset();
     if (m_lost)
         return finish(TransactionEnd::Lost);
     if (quiet())
@@ -72,9 +72,11 @@ void LineTransactions::send()
     m_doubtSince.reset();
     m_deadline->start(m_timeoutMs);
     const std::uint64_t sending = ++m_sent;
+    m_sentAt = m_clock.now();
     // A reply may come back before output() returns (a fake line answers at once).
     if (m_port.output(m_frame) || m_phase != Phase::Awaiting || m_sent != sending)
         return;
+    m_sentAt.reset();
     // A port that closed under the frame has lost its line, whether or not it said so.
     if (m_lost || !m_port.portOpen()) {
         m_lost = true;
@@ -127,5 +129,5 @@ void LineTransactions::finish(TransactionEnd end)
     Done done = std::move(m_done);
     m_done = nullptr;
     if (done)
-        done({end, std::move(m_reply)});
+        done({end, std::move(m_reply), m_sentAt});
 }

@@ -27,6 +27,8 @@ struct TransactionResult {
     // What came for the frame: the reply with its carriage return, or the bytes received
     // before the time-out, at most kMaxReplyBytes of them.
     std::string reply;
+    // When the frame went out, on the clock; nothing when it did not.
+    std::optional<std::chrono::nanoseconds> sentAt;
 };
 
 // Requests to a projector, one at a time, on an open port: a frame out, one reply in, or a
@@ -89,6 +91,7 @@ private:
     std::string m_reply;
     Done m_done;
     std::uint64_t m_sent = 0;
+    std::optional<std::chrono::nanoseconds> m_sentAt;
     // Since when the line is in doubt: the last byte that belonged to nobody, or the end of a
     // request that failed. Nothing while it is not.
     std::optional<std::chrono::nanoseconds> m_doubtSince;
