@@ -98,6 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (const std::string *path : {&options.devices.com1, &options.devices.com2}) {
         KORU_CHECK(!path->empty() &&
                    (path->front() == '/' || path->find("://") != std::string::npos));
+        // No NUL or line break ever reaches a lock file's name.
+        KORU_CHECK(DeviceMap::isUsableName(*path));
     }
     KORU_CHECK(comesFromArguments(arguments, options.devices.com1, defaults.com1));
     KORU_CHECK(comesFromArguments(arguments, options.devices.com2, defaults.com2));

@@ -3,7 +3,8 @@
 // text is decoded as it is and as the RXD display would show it (its rendering), since the
 // decoder only ever sees renderings in the panel.
 //
-// decodeReply is given the input as the reply itself.
+// decodeReply is given the input as the reply itself: it gives a text only for a reply of the
+// form the projector sends.
 //
 // Properties: a result comes only for one of the eight status queries framed under idPrefix;
 // each rule shapes its result as documented; a printable RXD text gives a printable result.
@@ -66,28 +67,39 @@ void checkDecoding(std::string_view rxd, std::string_view lastCommand, std::stri
         KORU_CHECK(isPrintableAscii(*status));
 }
 
-// The form koru-ctl prints: the same rows, and the echoing queries' characters as they came.
+// The form koru-ctl prints: the same rows, and the echoing queries' characters as they came,
+// only for a reply of the form the projector sends, carriage return and all.
 void checkReply(std::string_view reply, std::string_view lastCommand, std::string_view idPrefix)
 {
     const std::optional<std::string> text = decodeReply(reply, lastCommand, idPrefix);
     const std::optional<std::string_view> query = queryOf(lastCommand, idPrefix);
     if (query)
         KORU_CHECK(isStatusQuery(*query));
-    if (!query) {
+    if (!query || !reply.ends_with('\r')) {
         KORU_CHECK(!text);
         return;
     }
-    if (*query == "CR3" || *query == "CR6" || *query == "CR9") {
-        KORU_CHECK(text.has_value());
-        if (*query == "CR9")
-            KORU_CHECK(*text + (reply.ends_with('\r') ? "\r" : "") == reply);
+    if (!text)
         return;
+    const std::string_view payload = reply.substr(0, reply.size() - 1);
+    KORU_CHECK(isPrintableAscii(*text));
+    if (*query == "CR9") {
+        KORU_CHECK(*text == payload);
+    } else if (*query == "CR3") {
+        KORU_CHECK(*text == std::string(payload) + " Hour Use");
+        KORU_CHECK(payload.size() <= 9 &&
+                   payload.find_first_not_of("0123456789") == std::string_view::npos);
+    } else if (*query == "CR6") {
+        KORU_CHECK(payload.size() == 11);
+        KORU_CHECK(*text == "S1=" + std::string(payload.substr(0, 5)) +
+                                " C, S2= " + std::string(payload.substr(7, 4)) + " C");
+    } else {
+        // A row's key exactly: what the status display shows for the same reply.
+        const std::optional<std::string> status =
+            decodeStatus(renderTraffic(reply), lastCommand, idPrefix);
+        KORU_CHECK(status.has_value() && " " + *text == *status);
+        KORU_CHECK(payload.size() <= 2);
     }
-    const std::optional<std::string> status =
-        decodeStatus(renderTraffic(reply), lastCommand, idPrefix);
-    KORU_CHECK(text.has_value() == status.has_value());
-    if (text)
-        KORU_CHECK(" " + *text == *status);
 }
 
 }  // namespace

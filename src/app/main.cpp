@@ -38,10 +38,7 @@ int main(int argc, char *argv[])
         break;
     }
 
-    std::vector<std::string> problems;
-    const DeviceMap settings = loadPortSettings(&problems);
-    for (const std::string &problem : problems)
-        std::cerr << "koru-panel: " << problem << "\n";
+    const DeviceMap settings = loadPortSettingsWarning("koru-panel");
     if (options.action == Options::Action::SavePorts) {
         const DeviceMap saved = options.over(settings);
         const std::string path = portSettingsPath();

@@ -131,6 +131,8 @@ Options Options::parse(const std::vector<std::string> &arguments)
             *target = value;
             continue;
         }
+        if (!DeviceMap::isUsableName(value))
+            return fail("option '" + name + "' takes a name with no control character in it");
         // A device path is made absolute once, against the directory the panel starts in: the
         // serial layer would take a relative name as one under /dev, while the diagnosis of a
         // failure looks where the name leads from here. A network port stays as it is.

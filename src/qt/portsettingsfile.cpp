@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include "core/panel/portsettings.h"
@@ -44,6 +45,15 @@ DeviceMap loadPortSettings(std::vector<std::string> *problems)
         }
     }
     return settings.devices;
+}
+
+DeviceMap loadPortSettingsWarning(std::string_view program)
+{
+    std::vector<std::string> problems;
+    DeviceMap devices = loadPortSettings(&problems);
+    for (const std::string &problem : problems)
+        std::cerr << program << ": " << problem << "\n";
+    return devices;
 }
 
 std::optional<std::string> savePortSettings(const DeviceMap &devices, const std::string &path)

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/panel/devicemap.h"
@@ -14,6 +15,9 @@ std::string portSettingsPath();
 // designed one when there is no file. Lines the file has wrong go to problems, with the path.
 // Shared with the other programs that drive the same line.
 DeviceMap loadPortSettings(std::vector<std::string> *problems = nullptr);
+// loadPortSettings for a program that shares the file: each line it could not read is told on
+// standard error as "PROGRAM: FILE: line N: ...", so that a mistake never passes in silence.
+DeviceMap loadPortSettingsWarning(std::string_view program);
 
 // Writes the mapping to path whole or not at all (a temporary file renamed over it), making
 // its folder. The reason when it could not.

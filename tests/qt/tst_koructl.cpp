@@ -1,18 +1,25 @@
 // koru-ctl against projector-sim on a pseudo-terminal: every name sends its frame, every query
 // reads the simulator's state, the exit statuses, the JSON, and the traffic logs of koru-ctl
 // and of the panel line for line against the simulator's own.
+#include <sys/socket.h>
+
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <csignal>
+#include <cstring>
 
 #include "core/ctl/commandrunner.h"
 #include "core/panel/loggingserialcontrol.h"
 #include "core/protocol/commandnames.h"
+#include "core/protocol/escaping.h"
 #include "qt/programline.h"
 #include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
@@ -136,6 +143,45 @@ std::pair<QStringList, QString> readTrafficLog(const QString &path, const QStrin
     return traffic;
 }
 
+// The frame that koru-ctl, started on line's slave, has sent; empty if none came in time.
+QByteArray awaitFrame(PtyPair &line)
+{
+    QByteArray frame;
+    static_cast<void>(
+        QTest::qWaitFor([&] { return (frame += line.readMaster()).endsWith('\r'); }, kTimeoutMs));
+    return frame;
+}
+
+// Whether text holds only what a terminal shows as it is: printable ASCII and line ends.
+bool isTerminalSafe(const QByteArray &text)
+{
+    for (const char c : text) {
+        if (c != '\n' && (c < 0x20 || c > 0x7e))
+            return false;
+    }
+    return true;
+}
+
+// The resident memory of a process, from /proc; 0 when it cannot be read.
+qint64 residentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (pid <= 0 || !status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
+}
+
+// Qt's lock file for a device: /run/lock/LCK..pts_N for /dev/pts/N.
+QString lockFileOf(const QString &device)
+{
+    return QStringLiteral("/run/lock/LCK..") +
+           QString(device).remove(QStringLiteral("/dev/")).replace(QLatin1Char('/'), '_');
+}
+
 }  // namespace
 
 class TestKoruCtl : public QObject {
@@ -154,6 +200,17 @@ private Q_SLOTS:
     void baudShouldBeTheLinesSpeed();
     void logShouldMatchTheSimulatorsFrameForFrame();
     void panelLogShouldMatchTheSimulatorsFrameForFrame();
+    void hostileReplyShouldFailAndNeverReachTheTerminalRaw_data();
+    void hostileReplyShouldFailAndNeverReachTheTerminalRaw();
+    void floodShouldNotHoldTheRunPastItsTimeOut_data();
+    void floodShouldNotHoldTheRunPastItsTimeOut();
+    void outputErrorShouldFail_data();
+    void outputErrorShouldFail();
+    void lostLineShouldEndTheRunWithOneMessage();
+    void endSignalShouldReleaseThePort_data();
+    void endSignalShouldReleaseThePort();
+    void settingsProblemsShouldBeTold_data();
+    void settingsProblemsShouldBeTold();
 
 private:
     QTemporaryDir m_dir;
@@ -274,6 +331,9 @@ void TestKoruCtl::shouldExitWithItsStatus_data()
     QTest::newRow("bad address") << QStringList{} << QStringList{"--address", "005", "status"} << 2
                                  << ""
                                  << "koru-ctl: option '--address' takes single";
+    QTest::newRow("line break in a path")
+        << QStringList{} << QStringList{"--port", "/dev/pts/1\nx", "status"} << 2 << ""
+        << "koru-ctl: option '--port' takes a name with no control character in it";
     QTest::newRow("list") << QStringList{} << QStringList{"--list"} << 0
                           << "power-on          C00  POWER ON\n"
                           << "";
@@ -414,6 +474,247 @@ void TestKoruCtl::panelLogShouldMatchTheSimulatorsFrameForFrame()
     }
     QCOMPARE(panelTraffic().first, QStringList({"C00\\r", "CR0\\r", "C05\\r"}));
     QCOMPARE(panelTraffic(), simTraffic(sim));
+}
+
+void TestKoruCtl::hostileReplyShouldFailAndNeverReachTheTerminalRaw_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+    for (const char *query : {"lamp-time", "temp", "pc-type"}) {
+        QTest::newRow(qPrintable(QStringLiteral("ACK to %1").arg(query)))
+            << QStringList{query} << QByteArray("\x06\r") << 1 << QByteArray()
+            << QByteArray("koru-ctl: ") + query + ": undecodable reply\n";
+    }
+    QTest::newRow("terminal controls")
+        << QStringList{"pc-type"} << QByteArray("\x1b[2J\x1b]0;owned\x07\r") << 1 << QByteArray()
+        << QByteArray("koru-ctl: pc-type: undecodable reply\n");
+    QTest::newRow("verbose: NUL and beyond ASCII")
+        << QStringList{"-v", "pc-type"} << QByteArray("KORU\0\x9b\r", 7) << 1
+        << QByteArray("KORU\\x00\\x9b\\r\n")
+        << QByteArray("koru-ctl: pc-type: undecodable reply\n");
+    QTest::newRow("JSON") << QStringList{"--json", "pc-type"} << QByteArray("\x1b[2J\r") << 1
+                          << QByteArray(
+                                 "{\"command\":\"pc-type\",\"frame\":\"CR9\\u000d\",\"reply\":"
+                                 "\"\\u001b[2J\\u000d\",\"error\":\"undecodable reply\"}\n")
+                          << QByteArray();
+    QTest::newRow("a model") << QStringList{"pc-type"} << QByteArray("ROOM-7 001\r") << 0
+                             << QByteArray("ROOM-7 001\n") << QByteArray();
+}
+
+void TestKoruCtl::hostileReplyShouldFailAndNeverReachTheTerminalRaw()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, reply);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+    // The test is the far end.
+    PtyPair line;
+    QVERIFY(line.isOpen());
+    QProcess process;
+    startKoruCtl(process, QStringList{"--port", line.slavePath()} + arguments);
+    QVERIFY(awaitFrame(line).endsWith("CR9\r") || !arguments.contains("pc-type"));
+    QVERIFY(line.writeMaster(reply));
+    QVERIFY(process.waitForFinished(kTimeoutMs));
+    QCOMPARE(process.exitCode(), exitCode);
+    const QByteArray printed = process.readAllStandardOutput();
+    const QByteArray told = process.readAllStandardError();
+    QCOMPARE(printed, out);
+    QCOMPARE(told, err);
+    QVERIFY(isTerminalSafe(printed + told));
+}
+
+void TestKoruCtl::floodShouldNotHoldTheRunPastItsTimeOut_data()
+{
+    QTest::addColumn<bool>("network");
+    QTest::newRow("pty") << false;
+    QTest::newRow("tcp://") << true;
+}
+
+void TestKoruCtl::floodShouldNotHoldTheRunPastItsTimeOut()
+{
+    QFETCH(bool, network);
+    // A far end that answers the first frame with bytes and never a carriage return, as fast
+    // as koru-ctl takes them (over 200 MB/s on tcp://), for at most a minute.
+    PtyPair line;
+    QVERIFY(line.isOpen());
+    int tcpPort = 0;
+    const int listener = network ? Ser2NetRig::listenOn(1, &tcpPort) : -1;
+    int peer = network ? -1 : line.masterFd();
+    const QString port =
+        network ? QStringLiteral("tcp://127.0.0.1:%1").arg(tcpPort) : line.slavePath();
+    const QByteArray chunk(64 * 1024, 'x');
+    bool flooding = false;
+    qint64 sent = 0;
+    qint64 peakKiB = 0;
+    QProcess process;
+    QTimer pump;
+    QObject::connect(&pump, &QTimer::timeout, &pump, [&] {
+        if (peer < 0)
+            peer = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (peer < 0)
+            return;
+        char frame[64];
+        const ssize_t read = ::read(peer, frame, sizeof frame);
+        flooding = flooding || (read > 0 && std::memchr(frame, '\r', std::size_t(read)));
+        if (!flooding)
+            return;
+        // As much as the far end's buffer takes each time, 2 GiB at most in all.
+        for (int i = 0; i < 64 && sent < (qint64(2) << 30); ++i) {
+            const ssize_t written =
+                network ? ::send(peer, chunk.constData(), std::size_t(chunk.size()), MSG_NOSIGNAL)
+                        : ::write(peer, chunk.constData(), std::size_t(chunk.size()));
+            if (written <= 0)
+                break;
+            sent += written;
+        }
+        peakKiB = std::max(peakKiB, residentKiB(process.processId()));
+    });
+    pump.start(1);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    startKoruCtl(process, {"--port", port, "status", "lamp-time"});
+    QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 60000);
+    qInfo("koru-ctl ended after %lld ms, %lld bytes sent, at most %lld KiB resident",
+          elapsed.elapsed(), sent, peakKiB);
+    pump.stop();
+    if (network) {
+        ::close(peer);
+        ::close(listener);
+    }
+    QVERIFY(flooding);
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    QCOMPARE(process.readAllStandardError(),
+             "koru-ctl: status: undecodable reply (256 bytes with no carriage return)\n"
+             "koru-ctl: lamp-time: the line did not fall quiet for 500 ms; the frame was not "
+             "sent\n");
+}
+
+void TestKoruCtl::outputErrorShouldFail_data()
+{
+    QTest::addColumn<QString>("stdoutFile");  // "closed", "|" for a pipe nobody reads, or a file
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("reason");
+    QTest::newRow("full disk") << "/dev/full" << QStringList{"--address", "001", "status"}
+                               << QByteArray("No space left on device");
+    QTest::newRow("full disk, --list")
+        << "/dev/full" << QStringList{"--list"} << QByteArray("No space left on device");
+    QTest::newRow("closed") << "closed" << QStringList{"--address", "001", "status"}
+                            << QByteArray("Bad file descriptor");
+    QTest::newRow("reader gone") << "|" << QStringList{"--address", "001", "status"}
+                                 << QByteArray("Broken pipe");
+}
+
+void TestKoruCtl::outputErrorShouldFail()
+{
+    QFETCH(QString, stdoutFile);
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, reason);
+    arguments << "--port" << m_chain->path();
+    QProcess process;
+    if (stdoutFile == QLatin1String("closed") || stdoutFile == QLatin1String("|")) {
+        process.setChildProcessModifier([pipe = stdoutFile == QLatin1String("|")] {
+            int ends[2];
+            if (pipe && ::pipe(ends) == 0) {
+                ::dup2(ends[1], STDOUT_FILENO);
+                ::close(ends[0]);
+                ::close(ends[1]);
+            } else if (!pipe) {
+                ::close(STDOUT_FILENO);
+            }
+        });
+    } else {
+        process.setStandardOutputFile(stdoutFile);
+    }
+    process.start(QStringLiteral(KORU_CTL), arguments);
+    QVERIFY(process.waitForFinished(kTimeoutMs));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    QCOMPARE(process.readAllStandardError(),
+             "koru-ctl: cannot write to standard output: " + reason + "\n");
+}
+
+void TestKoruCtl::lostLineShouldEndTheRunWithOneMessage()
+{
+    PtyPair line;
+    QVERIFY(line.isOpen());
+    QProcess process;
+    startKoruCtl(process, {"--port", line.slavePath(), "--repeat", "100000", "vol-up"});
+    QCOMPARE(awaitFrame(line), QByteArray("C09\r"));
+    QVERIFY(line.writeMaster("\x06\r"));
+    QCOMPARE(awaitFrame(line), QByteArray("C09\r"));
+    line.close();
+    QVERIFY(process.waitForFinished(kTimeoutMs));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 3);
+    QCOMPARE(process.readAllStandardOutput(), QByteArray("ACK\n"));
+    QCOMPARE(process.readAllStandardError(), QByteArray("koru-ctl: vol-up: the line was lost\n"));
+}
+
+void TestKoruCtl::endSignalShouldReleaseThePort_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("INT") << int(SIGINT) << 130;
+    QTest::newRow("TERM") << int(SIGTERM) << 143;
+    QTest::newRow("HUP") << int(SIGHUP) << 129;
+}
+
+void TestKoruCtl::endSignalShouldReleaseThePort()
+{
+    QFETCH(int, signal);
+    QFETCH(int, exitCode);
+    PtyPair line;
+    QVERIFY(line.isOpen());
+    const QString lock = lockFileOf(line.slavePath());
+    QProcess process;
+    startKoruCtl(process, {"--port", line.slavePath(), "--timeout", "600000", "status"});
+    QCOMPARE(awaitFrame(line), QByteArray("CR0\r"));
+    QVERIFY2(QFile::exists(lock), qPrintable(lock));
+    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), signal), 0);
+    QVERIFY(process.waitForFinished(kTimeoutMs));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), exitCode);
+    QVERIFY2(!QFile::exists(lock), qPrintable(lock));
+}
+
+void TestKoruCtl::settingsProblemsShouldBeTold_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("warning");
+    QTest::newRow("byte-order mark")
+        << QByteArray(
+               "\xef\xbb\xbf"
+               "com1=/dev/nonexistent-a\n")
+        << QByteArray(
+               ": line 1: \"\\xef\\xbb\\xbfcom1=/dev/nonexistent-a\" is not com1=NAME or "
+               "com2=NAME; ignored\n");
+    QTest::newRow("NUL in the path")
+        << QByteArray("# koru\ncom1=/dev/tty\0S9\n", 25)
+        << QByteArray(
+               ": line 2: \"com1=/dev/tty\\x00S9\" names a device with a control "
+               "character in it; ignored\n");
+}
+
+void TestKoruCtl::settingsProblemsShouldBeTold()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, warning);
+    QTemporaryDir config;
+    QVERIFY(QDir(config.path()).mkpath(QStringLiteral("koru-panel")));
+    const QString path = config.filePath(QStringLiteral("koru-panel/koru-panel.conf"));
+    QFile settings(path);
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write(file);
+    settings.close();
+    const Run run = koruCtl({"--port", "/dev/nonexistent-koru", "status"}, config.path());
+    QCOMPARE(run.exitCode, 3);
+    const QByteArray first = run.err.left(run.err.indexOf('\n') + 1);
+    QCOMPARE(first, "koru-ctl: " + path.toLocal8Bit() + warning);
 }
 
 QTEST_MAIN(TestKoruCtl)

@@ -63,7 +63,7 @@ public:
                                         static_cast<size_t>(bytes.size())) == bytes.size();
     }
 
-private:
+    // Closes the master: the far end goes away, and the slave's side reads a hang-up.
     void close()
     {
         if (m_master >= 0)
@@ -71,6 +71,7 @@ private:
         m_master = -1;
     }
 
+private:
     int m_master = -1;
     QString m_slavePath;
 };

@@ -56,6 +56,9 @@ void TestOptions::parses_data()
                                   << "" << false << "option '--save-ports' needs --com1 or --com2";
     QTest::newRow("empty path") << QStringList{"--com1="} << fail << "/dev/ttyS0"
                                 << "/dev/ttyS1" << false << "option '--com1' needs a device path";
+    QTest::newRow("a line break in a path")
+        << QStringList{"--com2", "/dev/ttyUSB0\nx"} << fail << ""
+        << "" << false << "option '--com2' takes a name with no control character in it";
     QTest::newRow("an option is no path") << QStringList{"--com1", "--demo"} << fail << ""
                                           << "" << false << "option '--com1' needs a device path";
     QTest::newRow("demo with a device")
@@ -108,6 +111,10 @@ void TestOptions::settingsFileUnderTheCommandLine_data()
     QTest::newRow("mistakes told, rest kept")
         << "com3=/dev/x\ncom1\ncom2=\ncom1=/dev/ttyACM0" << QStringList{} << "/dev/ttyACM0"
         << "/dev/ttyS1" << 3;
+    QTest::newRow("a NUL in a path refused")
+        << QString::fromLatin1("com1=/dev/tty\0S9\ncom2=/dev/ttyUSB1", 34) << QStringList{}
+        << "/dev/ttyS0"
+        << "/dev/ttyUSB1" << 1;
 }
 
 void TestOptions::settingsFileUnderTheCommandLine()

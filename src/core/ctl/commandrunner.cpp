@@ -41,23 +41,15 @@ std::optional<std::vector<CtlStep>> planCommands(const std::vector<std::string> 
 }
 
 CommandRunner::CommandRunner(SerialControl &port, Clock &clock, std::string idPrefix, int timeoutMs)
-    : m_port(port), m_clock(clock), m_idPrefix(std::move(idPrefix)), m_timeoutMs(timeoutMs)
+    : m_line(port, clock, timeoutMs),
+      m_clock(clock),
+      m_idPrefix(std::move(idPrefix)),
+      m_timeoutMs(timeoutMs)
 {
-    m_replyTimer = m_clock.createTimer([this] {
-        m_replyTimer->stop();
-        if (m_awaiting)
-            complete("no reply within " + std::to_string(m_timeoutMs) + " ms");
-    });
     m_gapTimer = m_clock.createTimer([this] {
         m_gapTimer->stop();
         send();
     });
-    m_port.setEvents(this);
-}
-
-CommandRunner::~CommandRunner()
-{
-    m_port.setEvents(nullptr);
 }
 
 void CommandRunner::run(std::vector<CtlStep> steps, Reported onResult, Finished onFinished)
@@ -72,16 +64,20 @@ void CommandRunner::run(std::vector<CtlStep> steps, Reported onResult, Finished 
     next();
 }
 
+void CommandRunner::stop()
+{
+    m_gapTimer->stop();
+    m_finished = true;
+}
+
 void CommandRunner::next()
 {
-    if (m_next >= m_steps.size()) {
-        m_finished = true;
-        if (m_onFinished)
-            m_onFinished(m_anyFailed ? 1 : 0);
+    if (m_finished)
         return;
-    }
+    if (m_next >= m_steps.size())
+        return end(m_anyFailed ? kCtlSomeFailed : kCtlAllAnswered);
     const CtlStep &step = m_steps[m_next];
-    if (m_lastSend && step.gapMs > 0) {
+    if (m_lastSend && step.gapMs > 0 && !m_line.lineLost()) {
         const auto due = *m_lastSend + std::chrono::milliseconds(step.gapMs);
         const auto now = m_clock.now();
         if (due > now) {
@@ -97,51 +93,57 @@ void CommandRunner::send()
 {
     const CtlStep &step = m_steps[m_next];
     m_current = CtlResult{step.command, buildFrame(m_idPrefix, step.code), {}, {}, {}};
-    m_awaiting = true;
     m_lastSend = m_clock.now();
-    m_replyTimer->start(m_timeoutMs);
-    const std::size_t sending = m_next;
-    // A reply may come back before output() returns (a fake line answers at once).
-    if (!m_port.output(m_current.frame) && m_awaiting && m_next == sending)
-        complete("the frame could not be written");
+    m_line.request(m_current.frame,
+                   [this](TransactionResult result) { answered(std::move(result)); });
 }
 
-void CommandRunner::received(std::string_view bytes)
+void CommandRunner::answered(TransactionResult result)
 {
-    // Bytes between replies are nobody's answer: unasked text, or a reply that came too late.
-    if (!m_awaiting)
+    if (m_finished)
         return;
-    m_current.reply.append(bytes);
-    if (m_current.reply.find('\r') != std::string::npos)
-        evaluate();
-}
-
-void CommandRunner::evaluate()
-{
-    m_current.reply.resize(m_current.reply.find('\r') + 1);
+    m_current.reply = std::move(result.reply);
+    // A frame held back until the line fell quiet went out later than it was asked for.
+    if (result.sentAt)
+        m_lastSend = result.sentAt;
+    switch (result.end) {
+    case TransactionEnd::Reply:
+        break;
+    case TransactionEnd::TimedOut:
+        return complete("no reply within " + std::to_string(m_timeoutMs) + " ms");
+    case TransactionEnd::Overlong:
+        return complete("undecodable reply (" + std::to_string(LineTransactions::kMaxReplyBytes) +
+                        " bytes with no carriage return)");
+    case TransactionEnd::NotWritten:
+        return complete("the frame could not be written");
+    case TransactionEnd::NotQuiet:
+        return complete("the line did not fall quiet for " +
+                        std::to_string(LineTransactions::kQuietGapMs) +
+                        " ms; the frame was not sent");
+    case TransactionEnd::Lost:
+        m_current.error = "the line was lost";
+        m_anyFailed = true;
+        if (m_onResult)
+            m_onResult(m_current);
+        return end(kCtlLineLost);
+    }
     const std::string &reply = m_current.reply;
     if (reply == kNak)
         return complete("NAK");
     if (!m_steps[m_next].query) {
         if (reply == kAck)
             return complete({}, "ACK");
+        m_line.distrust();
         return complete("unexpected reply");
     }
     if (auto text = decodeReply(reply, m_current.frame, m_idPrefix))
         return complete({}, std::move(*text));
+    m_line.distrust();
     complete("undecodable reply");
-}
-
-void CommandRunner::lost()
-{
-    if (m_awaiting)
-        complete("the line was lost");
 }
 
 void CommandRunner::complete(std::string error, std::string text)
 {
-    m_replyTimer->stop();
-    m_awaiting = false;
     m_current.error = std::move(error);
     m_current.text = std::move(text);
     if (!m_current.ok())
@@ -150,4 +152,12 @@ void CommandRunner::complete(std::string error, std::string text)
     if (m_onResult)
         m_onResult(m_current);
     next();
+}
+
+void CommandRunner::end(int exitStatus)
+{
+    m_gapTimer->stop();
+    m_finished = true;
+    if (m_onFinished)
+        m_onFinished(exitStatus);
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ctl/linetransactions.h"
 #include "core/panel/clock.h"
 #include "core/panel/serialcontrol.h"
 
@@ -37,36 +38,44 @@ struct CtlResult {
 std::optional<std::vector<CtlStep>> planCommands(const std::vector<std::string> &names, int repeat,
                                                  std::string *unknown = nullptr);
 
-// Sends the steps one after another on an open port: a frame, then its reply (complete at its
-// carriage return) or the time-out, then the next. Everything happens on the events of the
-// port and the clock, so it runs on a real event loop or a virtual clock alike.
-class CommandRunner final : private SerialControl::Events {
+// The exit statuses of a run, as koru-ctl returns them.
+inline constexpr int kCtlAllAnswered = 0;
+inline constexpr int kCtlSomeFailed = 1;
+inline constexpr int kCtlLineLost = 3;
+
+// Sends the steps one after another on an open port, each a transaction of LineTransactions:
+// a frame, then its reply or the time-out, then the next. A failed step does not stop the
+// rest; a lost line does, since no frame after it can reach a projector. Everything happens on
+// the events of the port and the clock, so it runs on a real event loop or a virtual clock
+// alike.
+class CommandRunner final {
 public:
-    // Exit status 0 when every step was answered as expected, else 1.
+    // kCtlAllAnswered when every step was answered as expected, kCtlLineLost when the line was
+    // lost, else kCtlSomeFailed.
     using Finished = std::function<void(int exitStatus)>;
     using Reported = std::function<void(const CtlResult &)>;
 
     CommandRunner(SerialControl &port, Clock &clock, std::string idPrefix, int timeoutMs);
-    ~CommandRunner();
     CommandRunner(const CommandRunner &) = delete;
     CommandRunner &operator=(const CommandRunner &) = delete;
 
     void run(std::vector<CtlStep> steps, Reported onResult, Finished onFinished);
+    // Ends the run where it is, from a report or from outside: no further frame goes out, and
+    // nothing more is reported.
+    void stop();
     bool finished() const { return m_finished; }
 
 private:
-    void received(std::string_view bytes) override;
-    void lost() override;
     void next();
     void send();
+    void answered(TransactionResult result);
     void complete(std::string error, std::string text = {});
-    void evaluate();
+    void end(int exitStatus);
 
-    SerialControl &m_port;
+    LineTransactions m_line;
     Clock &m_clock;
     std::string m_idPrefix;
     int m_timeoutMs;
-    std::unique_ptr<TimerHandle> m_replyTimer;
     std::unique_ptr<TimerHandle> m_gapTimer;
     std::vector<CtlStep> m_steps;
     Reported m_onResult;
@@ -74,7 +83,6 @@ private:
     std::size_t m_next = 0;
     CtlResult m_current;
     std::optional<std::chrono::nanoseconds> m_lastSend;
-    bool m_awaiting = false;
     bool m_anyFailed = false;
     bool m_finished = false;
 };

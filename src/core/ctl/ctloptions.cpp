@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "core/panel/devicemap.h"
 #include "core/protocol/commandnames.h"
 #include "core/protocol/frame.h"
 
@@ -79,6 +80,8 @@ CtlOptions CtlOptions::parse(const std::vector<std::string> &arguments)
         if (name == "--port") {
             if (value.empty())
                 return fail("option '--port' needs a device path");
+            if (!DeviceMap::isUsableName(value))
+                return fail("option '--port' takes a name with no control character in it");
             options.port = value;
         } else if (name == "--baud") {
             if (value != "19200" && value != "9600")
@@ -146,9 +149,10 @@ std::string ctlUsage()
            "  --version         print the version and exit\n"
            "  -h, --help        print this help and exit\n"
            "\n"
-           "Exit status: 0 when every command was answered as expected, 1 on NAK, no reply\n"
-           "or a reply that does not decode, 2 on a usage error, 3 when the port cannot be\n"
-           "opened.\n";
+           "Exit status: 0 when every command was answered as expected, 1 on NAK, no reply,\n"
+           "a reply that does not decode or output that cannot be written, 2 on a usage\n"
+           "error, 3 when the port cannot be opened or the line is lost, 128 + the signal's\n"
+           "number on SIGINT, SIGTERM or SIGHUP.\n";
 }
 
 std::string commandList()

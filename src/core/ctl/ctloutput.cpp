@@ -1,6 +1,7 @@
 #include "core/ctl/ctloutput.h"
 
 #include "core/ctl/commandrunner.h"
+#include "core/protocol/escaping.h"
 
 std::string jsonString(std::string_view text)
 {
@@ -35,4 +36,22 @@ std::string jsonLine(const CtlResult &result)
         line += ",\"error\":" + jsonString(result.error);
     line += "}";
     return line;
+}
+
+CtlText formatResult(const CtlResult &result, bool json, bool verbose)
+{
+    CtlText text;
+    if (json) {
+        text.out = jsonLine(result) + "\n";
+        return text;
+    }
+    if (result.ok())
+        text.out = escapeTraffic(result.text) + "\n";
+    else if (result.error == "NAK")
+        text.out = "NAK\n";
+    else
+        text.err = "koru-ctl: " + escapeTraffic(result.command) + ": " + result.error + "\n";
+    if (verbose && !result.reply.empty())
+        text.out += escapeTraffic(result.reply) + "\n";
+    return text;
 }

@@ -10,3 +10,12 @@ struct CtlResult;
 std::string jsonString(std::string_view text);
 // {"command":...,"frame":...,"reply":...,"text":...} or with "error" in place of "text".
 std::string jsonLine(const CtlResult &result);
+
+// What koru-ctl prints for one result, on standard output and on standard error. Every byte
+// that came from the line is escaped as the traffic log writes it (or as JSON escapes it), so
+// that a reply can never drive the terminal: clear it, retitle it, or ring it.
+struct CtlText {
+    std::string out;
+    std::string err;
+};
+CtlText formatResult(const CtlResult &result, bool json, bool verbose);

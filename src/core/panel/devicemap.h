@@ -17,4 +17,17 @@ struct DeviceMap {
     {
         return name.starts_with("rfc2217://") || name.starts_with("tcp://");
     }
+    // Whether a name can stand for a port: not empty, and no control character in it. A NUL
+    // would cut the name short where the system reads it, and a line break would be written
+    // into the lock file's name and split every message that quotes the name.
+    static bool isUsableName(std::string_view name)
+    {
+        if (name.empty())
+            return false;
+        for (const char c : name) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+                return false;
+        }
+        return true;
+    }
 };

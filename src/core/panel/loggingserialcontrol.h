@@ -18,10 +18,7 @@ protected:
     ~TrafficLogSink() = default;
 };
 
-// The bytes of a log line: "\r", "\\" and "\xHH" (lower-case hex, as the simulator's log) for
-// every other control or non-ASCII byte, so that a line holds no control character.
-std::string escapeTraffic(std::string_view bytes);
-// "<time> TX|RX <port> <escaped bytes>".
+// "<time> TX|RX <port> <escaped bytes>", the bytes as escapeTraffic writes them.
 std::string formatTrafficLine(std::string_view time, TrafficLogSink::Direction direction,
                               std::string_view port, std::string_view bytes);
 

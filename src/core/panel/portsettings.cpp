@@ -1,5 +1,7 @@
 #include "core/panel/portsettings.h"
 
+#include "core/protocol/escaping.h"
+
 namespace {
 
 std::string_view trimmed(std::string_view text)
@@ -32,10 +34,16 @@ PortSettings PortSettings::parse(std::string_view text, DeviceMap defaults)
         std::string *target = key == "com1"   ? &settings.devices.com1
                               : key == "com2" ? &settings.devices.com2
                                               : nullptr;
+        // The line is quoted escaped: it may hold a byte-order mark, a NUL or worse.
+        const std::string quoted =
+            "line " + std::to_string(number) + ": \"" + escapeTraffic(line) + "\" ";
         if (!target || value.empty()) {
-            settings.problems.push_back("line " + std::to_string(number) + ": \"" +
-                                        std::string(line) +
-                                        "\" is not com1=NAME or com2=NAME; ignored");
+            settings.problems.push_back(quoted + "is not com1=NAME or com2=NAME; ignored");
+            continue;
+        }
+        if (!DeviceMap::isUsableName(value)) {
+            settings.problems.push_back(quoted + "names a device with a control character in it; " +
+                                        "ignored");
             continue;
         }
         *target = std::string(value);

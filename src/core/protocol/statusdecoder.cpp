@@ -1,5 +1,6 @@
 #include "core/protocol/statusdecoder.h"
 
+#include <algorithm>
 #include <array>
 #include <span>
 
@@ -131,23 +132,80 @@ std::optional<std::string> plainEcho(std::string_view r)
     return " " + std::string(r);
 }
 
+// The reply forms the projector sends, r being the reply without its carriage return.
+bool oneCharacter(std::string_view r)
+{
+    return r.size() == 1;
+}
+
+bool twoCharacters(std::string_view r)
+{
+    return r.size() == 2;
+}
+
+bool digits(std::string_view r)
+{
+    return !r.empty() && r.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Lamp hours: digits, no more than the status display shows.
+bool hourDigits(std::string_view r)
+{
+    return r.size() <= 9 && digits(r);
+}
+
+// A temperature right-aligned in its field: spaces, a sign or none, digits, and a decimal
+// part or none.
+bool reading(std::string_view field)
+{
+    field.remove_prefix(std::min(field.find_first_not_of(' '), field.size()));
+    if (!field.empty() && (field.front() == '-' || field.front() == '+'))
+        field.remove_prefix(1);
+    const auto point = field.find('.');
+    const std::string_view whole = field.substr(0, point);
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view{"0"} : field.substr(point + 1);
+    return digits(whole) && digits(fraction);
+}
+
+// Two readings: the first in places 1 to 5, two spaces, the second in places 8 to 11.
+bool twoReadings(std::string_view r)
+{
+    return r.size() == 11 && r.substr(5, 2) == "  " && reading(r.substr(0, 5)) &&
+           reading(r.substr(7, 4));
+}
+
+// The model: printable text.
+bool printableText(std::string_view r)
+{
+    if (r.empty())
+        return false;
+    for (const char c : r) {
+        if (c < 0x20 || c > 0x7e)
+            return false;
+    }
+    return true;
+}
+
 struct Query {
     std::string_view code;
     std::optional<std::string> (*decode)(std::string_view r);
+    // Whether a reply (without its carriage return) has the form the projector sends.
+    bool (*wellFormed)(std::string_view r);
     // For the echoing queries; the others read the same either way.
     std::optional<std::string> (*plain)(std::string_view r) = nullptr;
 };
 
 // Tried in this order; lastCommand can equal at most one of them.
 constexpr std::array<Query, 8> kQueries{{
-    {"CR0", [](std::string_view r) { return lookUp(kPowerStatus, head(r, 4)); }},
-    {"CR1", [](std::string_view r) { return lookUp(kInput, head(r, 2)); }},
-    {"CR4", [](std::string_view r) { return lookUp(kReversal, head(r, 4)); }},
-    {"CR3", lampTime, plainLampTime},
-    {"CR6", temperatures, plainTemperatures},
-    {"CR9", rawEcho, plainEcho},
-    {"CRA", [](std::string_view r) { return lookUp(kMuteAndSignal, head(r, 4)); }},
-    {"CR7", [](std::string_view r) { return lookUp(kLampMode, head(r, 4)); }},
+    {"CR0", [](std::string_view r) { return lookUp(kPowerStatus, head(r, 4)); }, twoCharacters},
+    {"CR1", [](std::string_view r) { return lookUp(kInput, head(r, 2)); }, oneCharacter},
+    {"CR4", [](std::string_view r) { return lookUp(kReversal, head(r, 4)); }, twoCharacters},
+    {"CR3", lampTime, hourDigits, plainLampTime},
+    {"CR6", temperatures, twoReadings, plainTemperatures},
+    {"CR9", rawEcho, printableText, plainEcho},
+    {"CRA", [](std::string_view r) { return lookUp(kMuteAndSignal, head(r, 4)); }, twoCharacters},
+    {"CR7", [](std::string_view r) { return lookUp(kLampMode, head(r, 4)); }, twoCharacters},
 }};
 
 bool isFrameOf(std::string_view lastCommand, std::string_view idPrefix, std::string_view code)
@@ -184,15 +242,14 @@ std::optional<std::string> decodeReply(std::string_view reply, std::string_view 
     for (const Query &query : kQueries) {
         if (!isFrameOf(lastCommand, idPrefix, query.code))
             continue;
-        std::optional<std::string> text;
-        if (query.plain) {
-            std::string_view payload = reply;
-            if (payload.ends_with('\r'))
-                payload.remove_suffix(1);
-            text = query.plain(payload);
-        } else {
-            text = query.decode(renderTraffic(reply));
-        }
+        std::string_view payload = reply;
+        if (!payload.ends_with('\r'))
+            return std::nullopt;
+        payload.remove_suffix(1);
+        if (!query.wellFormed(payload))
+            return std::nullopt;
+        std::optional<std::string> text =
+            query.plain ? query.plain(payload) : query.decode(renderTraffic(reply));
         if (text && text->starts_with(' '))
             text->erase(0, 1);
         return text;

@@ -20,6 +20,9 @@ bool isStatusQuery(std::string_view code);
 // leading space, except that lamp hours, temperatures and the model are given as the
 // characters came rather than spaced out as the RXD display shows them ("01234 Hour Use").
 // reply is the received text up to and including its carriage return. Nothing when
-// lastCommand is not a status query under idPrefix or the reply matches no row.
+// lastCommand is not a status query under idPrefix, or the reply is not of the form the
+// projector sends for it: a row's key exactly, one to nine digits of lamp hours, two signed
+// temperatures laid out as the status display reads them (places 1-5 and 8-11), or a
+// printable model text.
 std::optional<std::string> decodeReply(std::string_view reply, std::string_view lastCommand,
                                        std::string_view idPrefix);
