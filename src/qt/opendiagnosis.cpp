@@ -14,6 +14,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "qt/netline.h"
 #include "qt/serialdevices.h"
@@ -187,19 +188,49 @@ bool lockDevice(int fd)
     return true;
 }
 
+namespace {
+
+// How a message names the port that failed: the panel by its number and device, koru-ctl, which
+// has one port, by the name it was given.
+std::string triedPort(int port, const std::string &name)
+{
+    if (isKoruCtl())
+        return "Cannot open " + name + ": ";
+    return "Cannot open COM" + std::to_string(port) + " (" + name + "): ";
+}
+
+// The machine's serial devices but the one that failed, as a line for a message.
+std::string otherDevices(const std::string &path)
+{
+    char real[PATH_MAX];
+    const std::string failed = ::realpath(path.c_str(), real) ? std::string(real) : path;
+    std::vector<std::string> devices = listSerialDevices();
+    std::erase_if(devices, [&](const std::string &device) {
+        char other[PATH_MAX];
+        return device == path || (::realpath(device.c_str(), other) && failed == other);
+    });
+    return describeSerialDevices(devices);
+}
+
+}  // namespace
+
 std::string describeOpenFailure(int port, const std::string &path, SerialErrorCode failure,
                                 const std::string &detail)
 {
-    const std::string com = "COM" + std::to_string(port);
-    const std::string tried = "Cannot open " + com + " (" + path + "): ";
+    const std::string tried = triedPort(port, path);
     switch (failure) {
     case SerialErrorCode::NoSuchDevice:
         return tried + "no such device.\nConnect the serial adapter, or " + deviceOption(port) +
-               " PATH to use another device (for example /dev/ttyUSB0).\n" +
-               describeSerialDevices(listSerialDevices());
+               " PATH to use another device.\n" + otherDevices(path);
     case SerialErrorCode::PermissionDenied:
         return tried + "permission denied.\n" + permissionAdvice(path);
     case SerialErrorCode::InUse:
+        if (isKoruCtl()) {
+            return tried +
+                   "the port is in use by another program.\nClose the program that holds it, or " +
+                   deviceOption(port) + " PATH to use another device.\n" + otherDevices(path) +
+                   lockFileHolder(path);
+        }
         return tried +
                "the port is in use by another program.\nClose the program that holds "
                "it, or choose the other port." +
@@ -215,7 +246,7 @@ std::string describeNetFailure(int port, const std::string &url, SerialErrorCode
                                const std::string &detail)
 {
     const std::string option = portOption(port);
-    const std::string tried = "Cannot open COM" + std::to_string(port) + " (" + url + "): ";
+    const std::string tried = triedPort(port, url);
     const auto address = parseNetAddress(url);
     const std::string host = address ? address->host : url;
     const std::string portNumber = address ? std::to_string(address->port) : "PORT";

@@ -323,7 +323,7 @@ void TestKoruCtl::shouldExitWithItsStatus_data()
         << "koru-ctl: warning: cannot write the traffic log /dev/full";
     QTest::newRow("missing device")
         << QStringList{} << QStringList{"--port", "/dev/nonexistent-koru", "status"} << 3 << ""
-        << "koru-ctl: Cannot open COM1 (/dev/nonexistent-koru): no "
+        << "koru-ctl: Cannot open /dev/nonexistent-koru: no "
            "such device.\nConnect the serial adapter, or start koru-ctl with --port PATH";
     QTest::newRow("usage") << QStringList{} << QStringList{"--port", "/dev/null", "power-of"} << 2
                            << ""

@@ -110,6 +110,7 @@ private Q_SLOTS:
     void missingDeviceSaysWhichPathAndWhatToDo();
     void permissionDeniedSaysWhatWouldHelp_data();
     void permissionDeniedSaysWhatWouldHelp();
+    void koruCtlNamesItsPortAndNeverSuggestsTheOneThatFailed();
     void farEndGoingAwayClosesThePortQuietly();
     void writesWhileClosedGoNowhere();
     void framesBeyondTheOutputBufferAreDroppedWhole();
@@ -283,6 +284,24 @@ void TestQtSerialControl::permissionDeniedSaysWhatWouldHelp()
     if (!(mode & 060))
         QVERIFY2(text.find("-aG " + group.toStdString()) == std::string::npos || group == "dialout",
                  text.c_str());
+}
+
+void TestQtSerialControl::koruCtlNamesItsPortAndNeverSuggestsTheOneThatFailed()
+{
+    const std::vector<std::string> devices = listSerialDevices();
+    if (devices.empty())
+        QSKIP("this machine has no serial device to fail");
+    const std::string failed = devices.front();
+    const QString name = QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName(QStringLiteral("koru-ctl"));
+    const std::string text = describeOpenFailure(1, failed, SerialErrorCode::InUse, {});
+    QCoreApplication::setApplicationName(name);
+    QVERIFY2(text.starts_with("Cannot open " + failed + ": the port is in use"), text.c_str());
+    QVERIFY2(text.find("COM1") == std::string::npos, text.c_str());
+    QVERIFY2(text.find("--port PATH") != std::string::npos, text.c_str());
+    // The listing offers the other devices only.
+    const std::string listing = text.substr(text.find("\n", text.find("--port")) + 1);
+    QVERIFY2(listing.find(failed) == std::string::npos, text.c_str());
 }
 
 void TestQtSerialControl::farEndGoingAwayClosesThePortQuietly()
