@@ -17,9 +17,9 @@ Demo Demo::start(QObject *parent)
     }
     demo.devices.com1 = chain->slavePath().toStdString();
     demo.devices.com2 = single->slavePath().toStdString();
-    demo.description =
-        QStringLiteral("Demo: COM1 is a chain of four simulated projectors (001 to 004) on %1; "
-                       "COM2 is a single simulated projector on %2.")
-            .arg(chain->slavePath(), single->slavePath());
+    demo.description = QStringLiteral(
+                           "Demo: COM1 is a chain of four simulated projectors (001 to 004) on %1; "
+                           "COM2 is a single simulated projector on %2.")
+                           .arg(chain->slavePath(), single->slavePath());
     return demo;
 }

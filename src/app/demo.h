@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/panel/devicemap.h"
-
 #include <QString>
+
+#include "core/panel/devicemap.h"
 
 class QObject;
 

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "app/endsignals.h"
+#include "app/usageerror.h"
 #include "app/version.h"
 #include "core/ctl/commandrunner.h"
 #include "core/ctl/ctloptions.h"
@@ -107,7 +108,7 @@ int main(int argc, char *argv[])
     case CtlOptions::Action::List:
         return writeOut(commandList()) ? 0 : kFailed;
     case CtlOptions::Action::Error:
-        writeErr("koru-ctl: " + options.error + "\n\n" + ctlUsage());
+        writeErr(usageError("koru-ctl", options.error));
         return kUsageError;
     case CtlOptions::Action::Run:
         break;

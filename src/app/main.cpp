@@ -6,6 +6,7 @@
 #include "app/demo.h"
 #include "app/endsignals.h"
 #include "app/options.h"
+#include "app/usageerror.h"
 #include "app/version.h"
 #include "qt/portsettingsfile.h"
 #include "qt/programline.h"
@@ -27,7 +28,7 @@ int main(int argc, char *argv[])
         std::cout << versionText();
         return 0;
     case Options::Action::Error:
-        std::cerr << "koru-panel: " << options.error << "\n\n" << usage();
+        std::cerr << usageError("koru-panel", options.error);
         return 2;
     case Options::Action::ListPorts:
         for (const std::string &device : listSerialDevices())

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "app/usageerror.h"
 #include "app/version.h"
 #include "os/logfile.h"
 #include "sim/qt/projectorsimulator.h"
@@ -221,8 +222,7 @@ int main(int argc, char *argv[])
     else if (!parser.isSet(help) && !parser.isSet(version))
         error = readSettings(parser, settings);
     if (!error.isEmpty()) {
-        std::fprintf(stderr, "projector-sim: %s\n\n%s", qPrintable(error),
-                     qPrintable(parser.helpText()));
+        std::fputs(usageError("projector-sim", error.toStdString()).c_str(), stderr);
         return kUsageError;
     }
     if (parser.isSet(help)) {

@@ -365,6 +365,12 @@ void TestKoruCtl::shouldExitWithItsStatus()
         QVERIFY2(run.err.startsWith(stderrText.toLatin1()), run.err.constData());
     // One warning, however much traffic there is.
     QVERIFY(run.err.count('\n') <= 1 || exitCode >= 2);
+    // A usage error is one line and a pointer to the help.
+    if (exitCode == 2) {
+        QCOMPARE(run.err.count('\n'), 2);
+        QVERIFY2(run.err.endsWith("\nTry 'koru-ctl --help' for more information.\n"),
+                 run.err.constData());
+    }
 }
 
 void TestKoruCtl::shouldExitWith1OnNakForAnUnknownCode()

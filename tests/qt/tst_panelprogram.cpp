@@ -19,6 +19,7 @@ private Q_SLOTS:
     void signalToEndReleasesThePort_data();
     void signalToEndReleasesThePort();
     void startUpFailureAlsoGoesToStandardError();
+    void usageErrorIsOneLineAndAPointerToTheHelp();
 };
 
 void TestPanelProgram::signalToEndReleasesThePort_data()
@@ -70,6 +71,18 @@ void TestPanelProgram::startUpFailureAlsoGoesToStandardError()
                              kTimeoutMs);
     panel.kill();
     panel.waitForFinished(kTimeoutMs);
+}
+
+void TestPanelProgram::usageErrorIsOneLineAndAPointerToTheHelp()
+{
+    QProcess panel;
+    panel.start(QStringLiteral(KORU_PANEL), {QStringLiteral("--com1")});
+    QVERIFY(panel.waitForFinished(kTimeoutMs));
+    QCOMPARE(panel.exitCode(), 2);
+    QCOMPARE(panel.readAllStandardError(),
+             QByteArray("koru-panel: option '--com1' needs a device path\n"
+                        "Try 'koru-panel --help' for more information.\n"));
+    QVERIFY(panel.readAllStandardOutput().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestPanelProgram)
