@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian packages from a copy of the tree outside the repository, checks them with
-# lintian and runs their autopkgtests against the installed packages, then removes them again.
+# lintian, desktop-file-validate and appstreamcli, and runs their autopkgtests against the
+# installed packages, then removes them again.
 #
 #   scripts/package.sh          the .debs, .buildinfo and .changes end up in build-deb/
 #
@@ -30,7 +31,9 @@ src=$work/koru-panel-$version
 mkdir -p "$src"
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     git ls-files -z --cached --others --exclude-standard |
-        while IFS= read -r -d '' file; do [ -e "$file" ] && printf '%s\0' "$file"; done |
+        while IFS= read -r -d '' file; do
+            if [ -e "$file" ]; then printf '%s\0' "$file"; fi  # not a file deleted by hand
+        done |
         tar --null -T - -cf - | tar -xf - -C "$src"
 else
     tar --exclude='./build*' --exclude=./.git -cf - . | tar -xf - -C "$src"
@@ -57,6 +60,14 @@ status=0
 lint=clean
 lintian --display-info --fail-on error,warning "$out/$changes" || { lint=FAILED; status=1; }
 
+echo "== desktop entry and AppStream metadata, as the window's package installs them"
+root=$work/koru-panel-root
+dpkg-deb -x "$out/koru-panel_${version}_"*.deb "$root"
+meta=ok
+desktop-file-validate "$root"/usr/share/applications/*.desktop || { meta=FAILED; status=1; }
+appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml ||
+    { meta=FAILED; status=1; }
+
 echo "== autopkgtest"
 installed_before=()
 for package in "${packages[@]}"; do
@@ -67,18 +78,23 @@ debs=()
 for package in "${packages[@]}"; do debs+=("$out/${package}_${version}_"*.deb); done
 "${sudo[@]}" autopkgtest --no-built-binaries --output-dir "$work/autopkgtest" \
     "${debs[@]}" "$src/" -- null || status=$?
-cp "$work/autopkgtest/summary" "$out/autopkgtest-summary" 2>/dev/null || true
-tests="autopkgtest $(grep -c ' PASS' "$out/autopkgtest-summary" 2>/dev/null) passed"
-tests+=", $(grep -vc ' PASS' "$out/autopkgtest-summary" 2>/dev/null) failed"
+summary=$out/autopkgtest-summary
+cp "$work/autopkgtest/summary" "$summary" 2>/dev/null || : >"$summary"
+tests="autopkgtest $(grep -c ' PASS' "$summary" || true) passed, $(grep -vc ' PASS' "$summary" || true) not"
 
-# The packages go as they came: removed, with no file of theirs left behind, and purged.
+# The packages go as they came: removed, with no file of theirs left behind but a conffile
+# (which a purge takes), and purged.
 if [ ${#installed_before[@]} -eq 0 ]; then
     files=$work/files
+    dpkg-query -W -f='${Conffiles}\n' "${packages[@]}" 2>/dev/null | awk 'NF { print $1 }' |
+        sort -u >"$work/conffiles" || true
     dpkg-query -L "${packages[@]}" 2>/dev/null | while read -r path; do
-        [ -f "$path" ] || [ -L "$path" ] && echo "$path"
-    done | sort -u >"$files" || true
+        if [ -f "$path" ] || [ -L "$path" ]; then echo "$path"; fi
+    done | sort -u | comm -23 - "$work/conffiles" >"$files" || true
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get remove -y -qq "${packages[@]}" >/dev/null
-    left=$(while read -r path; do [ -e "$path" ] || [ -L "$path" ] && echo "$path"; done <"$files")
+    left=$(while read -r path; do
+        if [ -e "$path" ] || [ -L "$path" ]; then echo "$path"; fi
+    done <"$files")
     if [ -n "$left" ]; then
         echo "package: apt-get remove left these files behind:" >&2
         echo "$left" >&2
@@ -87,10 +103,17 @@ if [ ${#installed_before[@]} -eq 0 ]; then
     else
         removal="apt-get remove left none of $(wc -l <"$files") files"
     fi
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get purge -y -qq "${packages[@]}" >/dev/null
+    # What dpkg still knows of them (their configuration, had they any) goes too.
+    known=()
+    for package in "${packages[@]}"; do
+        dpkg-query -W "$package" >/dev/null 2>&1 && known+=("$package")
+    done
+    if [ ${#known[@]} -gt 0 ]; then
+        DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get purge -y -qq "${known[@]}" >/dev/null
+    fi
 else
     echo "package: ${installed_before[*]} were installed before; the tested ones stay installed"
     removal="left installed"
 fi
-echo "package: ${packages[*]} $version; lintian $lint; $tests; $removal"
+echo "package: ${packages[*]} $version; lintian $lint; metadata $meta; $tests; $removal"
 exit $status
