@@ -3,7 +3,8 @@
 # run installs nothing.
 #
 #   scripts/setup.sh [run|test]          run: what building and running the programs need
-#                                        test: that, and what the tests and analysers need
+#                                        test: that, and what the tests, the analysers and
+#                                        the Debian packaging (scripts/package.sh) need
 #                                        (the default)
 #   scripts/setup.sh --list run|test     prints the packages of that set, one a line
 #
@@ -23,6 +24,7 @@ test_packages=(
     ser2net python3-serial sredird
     xvfb xdotool x11-utils
     clang libclang-rt-14-dev clang-tidy cppcheck
+    build-essential dpkg-dev debhelper lintian autopkgtest appstream desktop-file-utils xauth
 )
 
 list=0

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test, in six stages (docs/hardening.md):
+# Sets up, builds and runs every test, in seven stages (docs/hardening.md):
 #   layers     every include is of its own layer or one beneath it (scripts/check-layers.sh)
 #   tests      the test suite, built in build/
 #   sanitize   the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer (g++),
@@ -8,6 +8,8 @@
 #              (5) from a copy of its seed corpus
 #   clang-tidy over src/ and fuzz/, with build-tidy/'s compilation database
 #   cppcheck   over src/
+#   package    the Debian packages, built from a copy of the tree, lintian and their
+#              autopkgtests on this machine (scripts/package.sh), in build-deb/
 # Widget tests run on Qt's offscreen platform, so no display is needed. A stage that fails
 # does not stop the ones after it that do not depend on it; the script fails if any failed.
 # Builds are incremental: a second run rebuilds nothing that is already built.
@@ -153,6 +155,16 @@ cppcheck_src() {
     fi
 }
 
+package() {
+    local log
+    log=$(mktemp)
+    scripts/package.sh 2>&1 | tee "$log"
+    local status=${PIPESTATUS[0]}
+    note="$(sed -n 's/^package: \(.*; lintian .*\)$/\1/p' "$log")"
+    rm -f "$log"
+    return "$status"
+}
+
 stage layers scripts/check-layers.sh
 stage tests tests
 stage sanitize sanitize
@@ -160,6 +172,7 @@ stage sanitize sanitize
 stage fuzz fuzz
 stage clang-tidy tidy
 stage cppcheck cppcheck_src
+stage package package
 
 echo
 echo "== summary"
