@@ -104,7 +104,7 @@ int main(int argc, char *argv[])
     case CtlOptions::Action::Help:
         return writeOut(ctlUsage()) ? 0 : kFailed;
     case CtlOptions::Action::Version:
-        return writeOut("koru-ctl " + std::string(kFileVersion) + "\n") ? 0 : kFailed;
+        return writeOut("koru-ctl " + std::string(kVersion) + "\n") ? 0 : kFailed;
     case CtlOptions::Action::List:
         return writeOut(commandList()) ? 0 : kFailed;
     case CtlOptions::Action::Error:

@@ -78,7 +78,7 @@ Options Options::parse(const std::vector<std::string> &arguments)
             options.action = Action::Help;
             return options;
         }
-        if (argument == "--version") {
+        if (argument == "-V" || argument == "--version") {
             options.action = Action::Version;
             return options;
         }
@@ -172,7 +172,7 @@ std::string usage()
            "  --demo        run on built-in simulated projectors: a chain of four as COM1,\n"
            "                a single one as COM2\n"
            "  --log FILE    append every frame sent and every piece received to FILE\n"
-           "  --version     print the version and exit\n"
+           "  -V, --version print the version and exit\n"
            "  -h, --help    print this help and exit\n"
            "\n"
            "PATH may be any serial device, such as /dev/ttyUSB0, a /dev/serial/by-id/ name\n"
@@ -195,6 +195,7 @@ std::string usage()
 
 std::string versionText()
 {
-    return std::string("koru-panel ") + kFileVersion + "\nFile version " + kFileVersion +
+    // The project's version first, as every program gives it; then the panel's own forms.
+    return std::string("koru-panel ") + kVersion + "\nFile version " + kFileVersion +
            "\nProduct version " + kFileVersion + "\nComment: " + kVersionComment + "\n";
 }

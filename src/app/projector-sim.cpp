@@ -203,7 +203,10 @@ int main(int argc, char *argv[])
         "Simulated projectors on a serial line: prints the pseudo-terminal to open as the "
         "panel's port, answers the frames that arrive on it and logs the traffic."));
     const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
+    // -V, as in koru-panel and koru-ctl, where -v is koru-ctl's --verbose.
+    const QCommandLineOption version({QStringLiteral("V"), QStringLiteral("version")},
+                                     QStringLiteral("Displays version information."));
+    parser.addOption(version);
     for (const OptionRow &row : kOptions) {
         QCommandLineOption option(QString::fromLatin1(row.name),
                                   QString::fromLatin1(row.description));

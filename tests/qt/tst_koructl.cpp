@@ -194,6 +194,8 @@ private Q_SLOTS:
     void everyQueryShouldReadTheSimulatorsState();
     void shouldExitWithItsStatus_data();
     void shouldExitWithItsStatus();
+    void everyProgramGivesTheOneVersionFirst_data();
+    void everyProgramGivesTheOneVersionFirst();
     void shouldExitWith1OnNakForAnUnknownCode();
     void defaultPortShouldBeThePanelsCom1();
     void baudShouldBeTheLinesSpeed_data();
@@ -721,6 +723,29 @@ void TestKoruCtl::settingsProblemsShouldBeTold()
     QCOMPARE(run.exitCode, 3);
     const QByteArray first = run.err.left(run.err.indexOf('\n') + 1);
     QCOMPARE(first, "koru-ctl: " + path.toLocal8Bit() + warning);
+}
+
+void TestKoruCtl::everyProgramGivesTheOneVersionFirst_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("option");
+    for (const char *option : {"--version", "-V"}) {
+        QTest::addRow("koru-ctl %s", option) << QStringLiteral(KORU_CTL) << option;
+        QTest::addRow("projector-sim %s", option) << QStringLiteral(PROJECTOR_SIM) << option;
+        QTest::addRow("koru-panel %s", option) << QStringLiteral(KORU_PANEL) << option;
+    }
+}
+
+void TestKoruCtl::everyProgramGivesTheOneVersionFirst()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, option);
+    QProcess process;
+    process.start(program, {option});
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 0);
+    const QByteArray first = process.readAllStandardOutput().split('\n').value(0);
+    QCOMPARE(first, QFileInfo(program).fileName().toLatin1() + " " + KORU_VERSION);
 }
 
 QTEST_MAIN(TestKoruCtl)

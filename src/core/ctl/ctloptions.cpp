@@ -44,7 +44,7 @@ CtlOptions CtlOptions::parse(const std::vector<std::string> &arguments)
             options.action = Action::Help;
             return options;
         }
-        if (argument == "--version") {
+        if (argument == "-V" || argument == "--version") {
             options.action = Action::Version;
             return options;
         }
@@ -146,7 +146,7 @@ std::string ctlUsage()
            "  -v, --verbose     print the raw reply under each result\n"
            "  --log FILE        append every frame sent and every piece received to FILE\n"
            "  --list            print every command with its code and what it does\n"
-           "  --version         print the version and exit\n"
+           "  -V, --version     print the version and exit\n"
            "  -h, --help        print this help and exit\n"
            "\n"
            "Exit status: 0 when every command was answered as expected, 1 on NAK, no reply,\n"
