@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QTimer>
 #include <cerrno>
@@ -53,6 +54,13 @@ bool writeOut(std::string_view text)
     const int error = errno;
     std::fprintf(stderr, "koru-ctl: cannot write to standard output: %s\n", std::strerror(error));
     return false;
+}
+
+// The date and time to the second with the offset from UTC (2026-12-09T07:00:01+01:00).
+QString localTimeNow()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate);
 }
 
 void writeErr(std::string_view text)
@@ -158,7 +166,9 @@ int main(int argc, char *argv[])
     running = &runner;
     int status = 0;
     const auto report = [&](const CtlResult &result) {
-        const CtlText text = formatResult(result, options.json, options.verbose);
+        const CtlText text =
+            formatResult(result, options.json, options.verbose,
+                         options.timestamp ? localTimeNow().toStdString() : std::string());
         writeErr(text.err);
         if (!writeOut(text.out)) {
             runner.stop();

@@ -194,6 +194,8 @@ private Q_SLOTS:
     void everyQueryShouldReadTheSimulatorsState();
     void shouldExitWithItsStatus_data();
     void shouldExitWithItsStatus();
+    void timestampDatesEachLine_data();
+    void timestampDatesEachLine();
     void everyProgramGivesTheOneVersionFirst_data();
     void everyProgramGivesTheOneVersionFirst();
     void shouldExitWith1OnNakForAnUnknownCode();
@@ -723,6 +725,31 @@ void TestKoruCtl::settingsProblemsShouldBeTold()
     QCOMPARE(run.exitCode, 3);
     const QByteArray first = run.err.left(run.err.indexOf('\n') + 1);
     QCOMPARE(first, "koru-ctl: " + path.toLocal8Bit() + warning);
+}
+
+void TestKoruCtl::timestampDatesEachLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("line");  // after the date and time
+    QTest::newRow("text") << QStringList{"--timestamp", "status"} << " Stand by";
+    QTest::newRow("json") << QStringList{"--json", "--timestamp", "status"}
+                          << "\",\"command\":\"status\"";
+}
+
+void TestKoruCtl::timestampDatesEachLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, line);
+    QTemporaryDir dir;
+    Sim sim(dir.filePath(QStringLiteral("sim.log")), {});
+    QVERIFY(sim.waitListening());
+    const Run run = koruCtl(QStringList{"--port", sim.path()} + arguments);
+    QCOMPARE(run.exitCode, 0);
+    const QRegularExpression dated(
+        QStringLiteral(R"(^(\{"time":")?\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(Z|[+-]\d\d:\d\d)(.*)\n$)"));
+    const auto match = dated.match(QString::fromLatin1(run.out));
+    QVERIFY2(match.hasMatch(), run.out.constData());
+    QVERIFY2(match.captured(3).startsWith(line), run.out.constData());
 }
 
 void TestKoruCtl::everyProgramGivesTheOneVersionFirst_data()

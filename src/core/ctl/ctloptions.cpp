@@ -56,6 +56,10 @@ CtlOptions CtlOptions::parse(const std::vector<std::string> &arguments)
             options.json = true;
             continue;
         }
+        if (argument == "--timestamp") {
+            options.timestamp = true;
+            continue;
+        }
         if (argument == "-v" || argument == "--verbose") {
             options.verbose = true;
             continue;
@@ -143,6 +147,7 @@ std::string ctlUsage()
            "  --timeout MS      how long to wait for each reply (default 500)\n"
            "  --repeat N        send each hold command N times at its repeat interval\n"
            "  --json            print one JSON object a line\n"
+           "  --timestamp       open each line with the date and time of its reply\n"
            "  -v, --verbose     print the raw reply under each result\n"
            "  --log FILE        append every frame sent and every piece received to FILE\n"
            "  --list            print every command with its code and what it does\n"

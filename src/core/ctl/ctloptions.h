@@ -16,6 +16,7 @@ struct CtlOptions {
     int repeat = 1;
     bool json = false;
     bool verbose = false;
+    bool timestamp = false;
     std::string logPath;
     std::vector<std::string> commands;
     std::string error;  // for Action::Error

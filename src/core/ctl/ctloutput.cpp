@@ -25,11 +25,13 @@ std::string jsonString(std::string_view text)
     return json;
 }
 
-std::string jsonLine(const CtlResult &result)
+std::string jsonLine(const CtlResult &result, std::string_view time)
 {
-    std::string line = "{\"command\":" + jsonString(result.command) +
-                       ",\"frame\":" + jsonString(result.frame) +
-                       ",\"reply\":" + jsonString(result.reply);
+    std::string line = "{";
+    if (!time.empty())
+        line += "\"time\":" + jsonString(time) + ",";
+    line += "\"command\":" + jsonString(result.command) + ",\"frame\":" + jsonString(result.frame) +
+            ",\"reply\":" + jsonString(result.reply);
     if (result.ok())
         line += ",\"text\":" + jsonString(result.text);
     else
@@ -38,20 +40,22 @@ std::string jsonLine(const CtlResult &result)
     return line;
 }
 
-CtlText formatResult(const CtlResult &result, bool json, bool verbose)
+CtlText formatResult(const CtlResult &result, bool json, bool verbose, std::string_view time)
 {
     CtlText text;
     if (json) {
-        text.out = jsonLine(result) + "\n";
+        text.out = jsonLine(result, time) + "\n";
         return text;
     }
+    const std::string stamp = time.empty() ? std::string() : std::string(time) + " ";
     if (result.ok())
-        text.out = escapeTraffic(result.text) + "\n";
+        text.out = stamp + escapeTraffic(result.text) + "\n";
     else if (result.error == "NAK")
-        text.out = "NAK\n";
+        text.out = stamp + "NAK\n";
     else
-        text.err = "koru-ctl: " + escapeTraffic(result.command) + ": " + result.error + "\n";
+        text.err =
+            "koru-ctl: " + stamp + escapeTraffic(result.command) + ": " + result.error + "\n";
     if (verbose && !result.reply.empty())
-        text.out += escapeTraffic(result.reply) + "\n";
+        text.out += stamp + escapeTraffic(result.reply) + "\n";
     return text;
 }
