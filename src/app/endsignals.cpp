@@ -33,9 +33,9 @@ bool watchEndSignals(QObject *context, std::function<void(int)> handler)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+    for (const int number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM}) {
         if (::sigaction(number, &action, nullptr) != 0)
             return false;
     }
-    return true;
+    return ::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
 }

@@ -1,7 +1,10 @@
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "app/demo.h"
 #include "app/endsignals.h"
@@ -14,6 +17,34 @@
 #include "qt/qtmessagebox.h"
 #include "qt/serialdevices.h"
 #include "widgets/form1.h"
+
+namespace {
+
+// True when the window would have no display to go to: the platform Qt would choose is X11 or
+// Wayland, and neither DISPLAY nor WAYLAND_DISPLAY (nor -display) says where one is. Qt would
+// then abort with advice to reinstall the program.
+bool noDisplay(int argc, char *argv[])
+{
+    std::string platform;
+    if (const char *chosen = std::getenv("QT_QPA_PLATFORM"))
+        platform = chosen;
+    for (int i = 1; i + 1 < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "-platform")
+            platform = argv[i + 1];
+        else if (argument == "-display")
+            return false;
+    }
+    const auto set = [](const char *name) {
+        const char *value = std::getenv(name);
+        return value && *value;
+    };
+    if (platform.empty())
+        return !set("DISPLAY") && !set("WAYLAND_DISPLAY");
+    return platform.starts_with("xcb") && !set("DISPLAY");
+}
+
+}  // namespace
 
 int main(int argc, char *argv[])
 {
@@ -52,6 +83,12 @@ int main(int argc, char *argv[])
         return 0;
     }
 
+    if (noDisplay(argc, argv)) {
+        std::cerr << "koru-panel: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set): "
+                     "start it in a desktop session or over ssh -X, or on a virtual display "
+                     "(xvfb-run koru-panel)\n";
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("koru-panel"));
     QApplication::setApplicationVersion(QString::fromLatin1(kFileVersion));

@@ -1,17 +1,15 @@
 // projector-sim: simulated projectors at the far end of a serial line, for trying and testing
 // the panel without hardware. See docs/simulator.md.
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
-#include <QSocketNotifier>
-#include <csignal>
 #include <cstdio>
 #include <optional>
 
+#include "app/endsignals.h"
 #include "app/usageerror.h"
 #include "app/version.h"
 #include "os/logfile.h"
@@ -167,29 +165,6 @@ QString readSettings(const QCommandLineParser &parser, Settings &settings)
     return {};
 }
 
-// SIGINT and SIGTERM end the event loop through a pipe, so the log is flushed and the
-// pseudo-terminal closed on the way out.
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
-}
-
-bool watchSignals(QCoreApplication &app)
-{
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    return ::sigaction(SIGINT, &action, nullptr) == 0 &&
-           ::sigaction(SIGTERM, &action, nullptr) == 0;
-}
-
 }  // namespace
 
 int main(int argc, char *argv[])
@@ -247,11 +222,10 @@ int main(int argc, char *argv[])
                      "logged\n",
                      qPrintable(settings.logPath), log.error().c_str());
 
-    // A log on a pipe whose reader has gone (projector-sim | head) and a device whose far end
-    // has gone fail their writes with EPIPE, which the writers handle; the signal would end
-    // the simulator instead.
-    ::signal(SIGPIPE, SIG_IGN);
-    if (!watchSignals(app)) {
+    // The end signals end the event loop, so the log is written and the pseudo-terminal closed
+    // on the way out. A log on a pipe whose reader has gone (projector-sim | head) and a device
+    // whose far end has gone fail their writes with EPIPE, which the writers handle.
+    if (!watchEndSignals(&app, [](int) { QCoreApplication::quit(); })) {
         std::perror("projector-sim: cannot watch for signals");
         return 1;
     }

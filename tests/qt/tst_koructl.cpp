@@ -672,6 +672,7 @@ void TestKoruCtl::endSignalShouldReleaseThePort_data()
     QTest::newRow("INT") << int(SIGINT) << 130;
     QTest::newRow("TERM") << int(SIGTERM) << 143;
     QTest::newRow("HUP") << int(SIGHUP) << 129;
+    QTest::newRow("USR1") << int(SIGUSR1) << 138;
 }
 
 void TestKoruCtl::endSignalShouldReleaseThePort()

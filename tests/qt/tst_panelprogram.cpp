@@ -20,6 +20,7 @@ private Q_SLOTS:
     void signalToEndReleasesThePort();
     void startUpFailureAlsoGoesToStandardError();
     void usageErrorIsOneLineAndAPointerToTheHelp();
+    void noDisplayIsSaidInOneLine();
 };
 
 void TestPanelProgram::signalToEndReleasesThePort_data()
@@ -28,6 +29,10 @@ void TestPanelProgram::signalToEndReleasesThePort_data()
     QTest::newRow("SIGTERM") << SIGTERM;
     QTest::newRow("SIGINT") << SIGINT;
     QTest::newRow("SIGHUP") << SIGHUP;
+    QTest::newRow("SIGQUIT") << SIGQUIT;
+    QTest::newRow("SIGUSR1") << SIGUSR1;
+    QTest::newRow("SIGUSR2") << SIGUSR2;
+    QTest::newRow("SIGALRM") << SIGALRM;
 }
 
 void TestPanelProgram::signalToEndReleasesThePort()
@@ -49,6 +54,10 @@ void TestPanelProgram::signalToEndReleasesThePort()
     QTRY_COMPARE_WITH_TIMEOUT(exclusiveUse(path.constData()), 1, kTimeoutMs);
     QVERIFY(advisoryLocked(path.constData()));
 
+    // A reader gone from a pipe is no end: SIGPIPE first, and the panel is still there.
+    ::kill(static_cast<pid_t>(panel.processId()), SIGPIPE);
+    QTest::qWait(100);
+    QCOMPARE(panel.state(), QProcess::Running);
     ::kill(static_cast<pid_t>(panel.processId()), signal);
     QTRY_COMPARE_WITH_TIMEOUT(panel.state(), QProcess::NotRunning, kTimeoutMs);
     QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
@@ -83,6 +92,23 @@ void TestPanelProgram::usageErrorIsOneLineAndAPointerToTheHelp()
              QByteArray("koru-panel: option '--com1' needs a device path\n"
                         "Try 'koru-panel --help' for more information.\n"));
     QVERIFY(panel.readAllStandardOutput().isEmpty());
+}
+
+void TestPanelProgram::noDisplayIsSaidInOneLine()
+{
+    QProcess panel;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(QString::fromLatin1(name));
+    panel.setProcessEnvironment(environment);
+    panel.start(QStringLiteral(KORU_PANEL),
+                {QStringLiteral("--com1"), QStringLiteral("/dev/null")});
+    QVERIFY(panel.waitForFinished(kTimeoutMs));
+    QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(panel.exitCode(), 1);
+    const QByteArray errors = panel.readAllStandardError();
+    QVERIFY2(errors.startsWith("koru-panel: no display found") && errors.count('\n') == 1,
+             errors.constData());
 }
 
 QTEST_GUILESS_MAIN(TestPanelProgram)
