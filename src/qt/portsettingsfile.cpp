@@ -1,15 +1,16 @@
 #include "qt/portsettingsfile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "core/panel/portsettings.h"
 
@@ -29,15 +30,63 @@ std::string portSettingsPath()
     return folder + "/koru-panel/koru-panel.conf";
 }
 
+namespace {
+
+// A settings file is a few lines; anything much larger is not one.
+constexpr std::size_t kMaxSettingsBytes = 16 * 1024;
+
+// The file's text: a regular file only, opened without waiting (a FIFO in its place would hold
+// the program for ever) and read up to the bound. nullopt, with the reason, for anything else;
+// an empty text when there is no file.
+std::optional<std::string> readSettingsFile(const std::string &path, std::string *reason)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return std::string();
+        *reason = std::strerror(errno);
+        return std::nullopt;
+    }
+    struct stat info {};
+    std::string text;
+    if (::fstat(fd, &info) != 0) {
+        *reason = std::strerror(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        *reason = "not a regular file";
+    } else if (static_cast<std::size_t>(info.st_size) > kMaxSettingsBytes) {
+        *reason = "larger than " + std::to_string(kMaxSettingsBytes / 1024) + " KiB";
+    } else {
+        char buffer[4096];
+        ssize_t n = 0;
+        while (text.size() <= kMaxSettingsBytes &&
+               ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)))
+            text.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        if (n < 0)
+            *reason = std::strerror(errno);
+        else if (text.size() > kMaxSettingsBytes)
+            *reason = "larger than " + std::to_string(kMaxSettingsBytes / 1024) + " KiB";
+    }
+    ::close(fd);
+    if (!reason->empty())
+        return std::nullopt;
+    return text;
+}
+
+}  // namespace
+
 DeviceMap loadPortSettings(std::vector<std::string> *problems)
 {
     const std::string path = portSettingsPath();
-    std::ifstream file(path);
-    if (path.empty() || !file)
+    if (path.empty())
         return {};
-    std::ostringstream text;
-    text << file.rdbuf();
-    PortSettings settings = PortSettings::parse(text.str());
+    std::string reason;
+    const std::optional<std::string> text = readSettingsFile(path, &reason);
+    if (!text) {
+        if (problems)
+            problems->push_back(path + ": " + reason + "; it is not read");
+        return {};
+    }
+    PortSettings settings = PortSettings::parse(*text);
     if (problems) {
         for (const std::string &problem : settings.problems) {
             problems->push_back(path);
@@ -56,29 +105,88 @@ DeviceMap loadPortSettingsWarning(std::string_view program)
     return devices;
 }
 
+namespace {
+
+// The file a path leads to, through any symbolic links, so that saving writes the link's
+// target and keeps the link.
+std::filesystem::path linkTarget(std::filesystem::path path)
+{
+    std::error_code error;
+    for (int hops = 0; hops < 40 && std::filesystem::is_symlink(path, error); ++hops) {
+        const std::filesystem::path target = std::filesystem::read_symlink(path, error);
+        if (error)
+            break;
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    return path;
+}
+
+bool syncFolder(const std::filesystem::path &folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+}  // namespace
+
 std::optional<std::string> savePortSettings(const DeviceMap &devices, const std::string &path)
 {
     if (path.empty())
         return "neither XDG_CONFIG_HOME nor HOME is set";
+    for (const std::string *name : {&devices.com1, &devices.com2}) {
+        if (!DeviceMap::isUsableName(*name))
+            return "a device name with a control character in it cannot be saved";
+        if (name->empty() || name->front() == ' ' || name->back() == ' ')
+            return "\"" + *name + "\" starts or ends with a space, which the file cannot keep";
+    }
+    const std::filesystem::path target = linkTarget(path);
+    std::string reason;
+    const std::optional<std::string> old = readSettingsFile(target, &reason);
+    const std::string where = target == path ? std::string() : " (" + target.string() + ")";
+    if (!old)
+        return "the file" + where + " is " + reason + "; it was left as it is";
+    // A byte-order mark hides the line after it: the file is left for its owner to mend.
+    if (old->starts_with("\xef\xbb\xbf"))
+        return "the file" + where + " starts with a byte-order mark; remove it, then save again";
     std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+    std::filesystem::create_directories(target.parent_path(), error);
     if (error)
-        return error.message();
+        return "cannot make " + target.parent_path().string() + ": " + error.message();
+    struct stat info {};
+    const bool existed = ::stat(target.c_str(), &info) == 0;
     // A reader never sees half a file, and a failed write leaves the old one as it was.
-    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream file(temporary, std::ios::trunc);
-        file << PortSettings::format(devices);
-        file.flush();
-        if (!file) {
-            std::filesystem::remove(temporary, error);
-            return "cannot write " + temporary;
-        }
+    const std::string temporary = target.string() + ".tmp" + std::to_string(::getpid());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return std::string(std::strerror(errno)) + " (writing " + temporary + ")";
+    const std::string text = PortSettings::update(*old, devices);
+    std::size_t written = 0;
+    int failure = 0;
+    while (written < text.size() && failure == 0) {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n > 0)
+            written += static_cast<std::size_t>(n);
+        else if (n < 0 && errno != EINTR)
+            failure = errno;
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string reason = std::strerror(errno);
+    // The file keeps its mode (a file of 0600 stays private), and reaches the disk before it
+    // takes the old one's place.
+    if (failure == 0 && existed && ::fchmod(fd, info.st_mode & 07777) != 0)
+        failure = errno;
+    if (failure == 0 && ::fsync(fd) != 0)
+        failure = errno;
+    if (::close(fd) != 0 && failure == 0)
+        failure = errno;
+    if (failure == 0 && std::rename(temporary.c_str(), target.c_str()) != 0)
+        failure = errno;
+    if (failure != 0) {
         std::filesystem::remove(temporary, error);
-        return reason;
+        return std::strerror(failure) + where;
     }
+    syncFolder(target.parent_path());
     return std::nullopt;
 }

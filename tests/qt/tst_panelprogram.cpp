@@ -1,7 +1,12 @@
 // The real koru-panel program on a pseudo-terminal: a signal to end lets go of the port as
 // END does, so the next program can have it.
+#include <sys/stat.h>
+
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
 
@@ -21,6 +26,9 @@ private Q_SLOTS:
     void startUpFailureAlsoGoesToStandardError();
     void usageErrorIsOneLineAndAPointerToTheHelp();
     void noDisplayIsSaidInOneLine();
+    void savePortsKeepsWhatItDoesNotOwn();
+    void settingsFileThatIsNoFileIsLeftAlone_data();
+    void settingsFileThatIsNoFileIsLeftAlone();
 };
 
 void TestPanelProgram::signalToEndReleasesThePort_data()
@@ -109,6 +117,109 @@ void TestPanelProgram::noDisplayIsSaidInOneLine()
     const QByteArray errors = panel.readAllStandardError();
     QVERIFY2(errors.startsWith("koru-panel: no display found") && errors.count('\n') == 1,
              errors.constData());
+}
+
+namespace {
+
+struct Saving {
+    int exitCode = -1;
+    QByteArray errors;
+};
+
+// koru-panel --save-ports with its settings under config.
+Saving savePorts(const QString &config, const QStringList &arguments)
+{
+    QProcess panel;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    panel.setProcessEnvironment(environment);
+    panel.start(QStringLiteral(KORU_PANEL),
+                QStringList{QStringLiteral("--save-ports")} + arguments);
+    if (!panel.waitForFinished(kTimeoutMs))
+        panel.kill();
+    return {panel.exitCode(), panel.readAllStandardError()};
+}
+
+}  // namespace
+
+void TestPanelProgram::savePortsKeepsWhatItDoesNotOwn()
+{
+    // A settings file kept elsewhere behind a link, private, with a comment and a line of
+    // another program's.
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("koru-panel"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString kept = dir.filePath(QStringLiteral("kept.conf"));
+    const QByteArray own = "# the projector room\ncom1=/dev/ttyUSB0\ntheme=dark\n";
+    QFile file(kept);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(own) == own.size());
+    file.close();
+    QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+    const QString link = folder + QStringLiteral("/koru-panel.conf");
+    QVERIFY(QFile::link(kept, link));
+
+    const Saving saving =
+        savePorts(dir.path(), {QStringLiteral("--com1"), QStringLiteral("/dev/ttyUSB1")});
+    QCOMPARE(saving.exitCode, 0);
+    QVERIFY(QFileInfo(link).isSymLink());
+    struct stat info {};
+    QCOMPARE(::stat(QFile::encodeName(kept).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, 0600u);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(),
+             QByteArray("# the projector room\ncom1=/dev/ttyUSB1\ntheme=dark\ncom2=/dev/ttyS1\n"));
+}
+
+void TestPanelProgram::settingsFileThatIsNoFileIsLeftAlone_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("FIFO") << "fifo"
+                          << "not a regular file";
+    QTest::newRow("link to /dev/zero") << "zero"
+                                       << "not a regular file";
+    QTest::newRow("a megabyte") << "big"
+                                << "larger than 16 KiB";
+    QTest::newRow("byte-order mark") << "bom"
+                                     << "byte-order mark";
+}
+
+void TestPanelProgram::settingsFileThatIsNoFileIsLeftAlone()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, says);
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("koru-panel"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + QStringLiteral("/koru-panel.conf");
+    QFile file(path);
+    if (kind == "fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (kind == "zero") {
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+    } else {
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(kind == "big" ? QByteArray(1 << 20, '#')
+                                 : QByteArray("\xef\xbb\xbf"
+                                              "com1=/dev/x\n"));
+        file.close();
+    }
+    const QByteArray before = kind == "fifo" || kind == "zero" ? QByteArray() : [&] {
+        file.open(QIODevice::ReadOnly);
+        const QByteArray text = file.readAll();
+        file.close();
+        return text;
+    }();
+    const Saving saving =
+        savePorts(dir.path(), {QStringLiteral("--com1"), QStringLiteral("/dev/ttyUSB1")});
+    // Refused in good time, with the reason, and the file as it was.
+    QCOMPARE(saving.exitCode, 1);
+    QVERIFY2(saving.errors.contains(says.toLatin1()), saving.errors.constData());
+    QVERIFY2(saving.errors.contains("cannot save the ports"), saving.errors.constData());
+    if (!before.isEmpty()) {
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), before);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPanelProgram)

@@ -137,6 +137,17 @@ void TestOptions::settingsFileUnderTheCommandLine()
     QVERIFY(saved.problems.empty());
     QCOMPARE(saved.devices.com1, devices.com1);
     QCOMPARE(saved.devices.com2, devices.com2);
+    // Saved into the file it came from: the same mapping, and every line it does not own kept.
+    const std::string updated = PortSettings::update(file.toStdString(), devices);
+    const PortSettings reread = PortSettings::parse(updated);
+    QCOMPARE(reread.devices.com1, devices.com1);
+    QCOMPARE(reread.devices.com2, devices.com2);
+    for (const QString &line : file.split(QLatin1Char('\n'))) {
+        const QString key = line.section(QLatin1Char('='), 0, 0).trimmed();
+        if (line.contains(QLatin1Char('=')) && (key == "com1" || key == "com2"))
+            continue;
+        QVERIFY2(updated.find(line.toStdString()) != std::string::npos, qPrintable(line));
+    }
 }
 
 void TestOptions::relativePathIsTakenFromTheCurrentDirectory()

@@ -51,6 +51,37 @@ PortSettings PortSettings::parse(std::string_view text, DeviceMap defaults)
     return settings;
 }
 
+std::string PortSettings::update(std::string_view text, const DeviceMap &devices)
+{
+    if (trimmed(text).empty())
+        return format(devices);
+    std::string updated;
+    bool wrote1 = false;
+    bool wrote2 = false;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        const std::string_view key = trimmed(line.substr(0, line.find('=')));
+        const bool owned = line.find('=') != std::string_view::npos && !trimmed(line).empty() &&
+                           trimmed(line).front() != '#';
+        if (owned && key == "com1") {
+            updated += "com1=" + devices.com1 + "\n";
+            wrote1 = true;
+        } else if (owned && key == "com2") {
+            updated += "com2=" + devices.com2 + "\n";
+            wrote2 = true;
+        } else {
+            updated.append(line).append("\n");
+        }
+    }
+    if (!wrote1)
+        updated += "com1=" + devices.com1 + "\n";
+    if (!wrote2)
+        updated += "com2=" + devices.com2 + "\n";
+    return updated;
+}
+
 std::string PortSettings::format(const DeviceMap &devices)
 {
     return "# The devices that koru-panel's COM1 and COM2 stand for: a device path,\n"

@@ -16,4 +16,8 @@ struct PortSettings {
     static PortSettings parse(std::string_view text, DeviceMap defaults = {});
     // The text that parse() reads back as devices.
     static std::string format(const DeviceMap &devices);
+    // text with its com1= and com2= lines set to devices, and every other line (comments, lines
+    // it does not know) kept as it was; a line missing is added at the end. format() for an
+    // empty text.
+    static std::string update(std::string_view text, const DeviceMap &devices);
 };
