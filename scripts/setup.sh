@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev
-    libgensio-dev libwrap0-dev ser2net
+    libgensio-dev libwrap0-dev ser2net python3-serial sredird
     fonts-ipafont-gothic
     xvfb xdotool x11-utils
     clang libclang-rt-14-dev clang-tidy cppcheck
