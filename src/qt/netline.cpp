@@ -127,6 +127,25 @@ gensio_time gensioTime(std::chrono::nanoseconds time)
 
 void discardLog(gensio_os_funcs *, gensio_log_levels, const char *, va_list) {}
 
+// gensio binds its process-wide state (its base lock, the registry of gensio types) to the
+// first os funcs that allocates a gensio, and uses that os funcs for ever after. Each line
+// frees its own when it goes, so a first one that lives as long as the process takes that
+// role: without it the second line after the first one went would lock through freed memory.
+void anchorGensioState()
+{
+    static const bool anchored = [] {
+        gensio_os_funcs *os = nullptr;
+        if (gensio_unix_funcs_alloc(nullptr, 0, &os) != 0)
+            return false;
+        gensio_os_funcs_set_vlog(os, discardLog);
+        gensio *io = nullptr;
+        if (str_to_gensio("tcp,ipv4,127.0.0.1,1", os, nullptr, nullptr, &io) == 0)
+            gensio_free(io);
+        return true;
+    }();
+    static_cast<void>(anchored);
+}
+
 // The loop thread must never take process-directed signals (the product's SIGTERM/SIGINT/SIGHUP
 // self-pipe handler, SIGUSR1 users, SIGCHLD for QProcess...). Faults stay deliverable so that a
 // crash in this thread still reaches a debugger or sanitizer.
@@ -341,6 +360,7 @@ NetLine::Impl::Impl(Events events, NetLineOptions options)
     // gensio_os_proc_setup() would install SIGCHLD/SIGPIPE handling behind Qt's back. Here only
     // the loop thread ever calls into gensio, so gensio never needs to signal a thread; other
     // threads wake the loop through m_wakeFd instead.
+    anchorGensioState();
     if (int err = gensio_unix_funcs_alloc(nullptr, 0, &m_os)) {
         m_os = nullptr;
         throw std::runtime_error(std::string("gensio: ") + gensio_err_to_str(err));
