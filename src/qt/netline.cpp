@@ -658,8 +658,7 @@ void NetLine::Impl::lookupDone(LookupDoneCommand &command)
             session->addresses.push_back(*numeric);
     }
     if (session->addresses.empty()) {
-        const std::string why =
-            command.result.error.empty() ? "no address" : command.result.error;
+        const std::string why = command.result.error.empty() ? "no address" : command.result.error;
         failOpen({NetFailure::HostNotFound, "its name could not be looked up: " + why});
         return;
     }
@@ -777,8 +776,8 @@ void NetLine::Impl::connected(Session &session)
         session.state = Session::State::Settling;
         const auto handshake = std::chrono::steady_clock::now() - session.connectStarted;
         const auto settle = std::min<std::chrono::nanoseconds>(
-            m_options.settle + 2 * handshake, std::max<std::chrono::nanoseconds>(
-                                                  kMaxSettle, m_options.settle));
+            m_options.settle + 2 * handshake,
+            std::max<std::chrono::nanoseconds>(kMaxSettle, m_options.settle));
         gensio_time time = gensioTime(settle);
         gensio_os_funcs_start_timer(m_os, m_settle, &time);
         return;
@@ -837,10 +836,10 @@ void NetLine::Impl::settingAnswered(Session &session, const Rfc2217Codec::Answer
             session.settingsError =
                 NetError{NetFailure::SettingsRejected, "server answered " + what + " malformed"};
         else if (answer.value != wanted[answer.command])
-            session.settingsError = NetError{
-                NetFailure::SettingsRejected, "server set " + what + " " +
-                                                  std::to_string(answer.value) + " instead of " +
-                                                  std::to_string(wanted[answer.command])};
+            session.settingsError =
+                NetError{NetFailure::SettingsRejected,
+                         "server set " + what + " " + std::to_string(answer.value) +
+                             " instead of " + std::to_string(wanted[answer.command])};
     }
     if (std::ranges::any_of(session.settingAsked, [](bool asked) { return asked; }))
         return;
@@ -873,9 +872,9 @@ void NetLine::Impl::laterBaudAnswered(Session &session, const Rfc2217Codec::Answ
     if (answer.malformed)
         error = NetError{NetFailure::SettingsRejected, "server answered baud rate malformed"};
     else if (answer.value != static_cast<std::uint32_t>(wanted))
-        error = NetError{NetFailure::SettingsRejected,
-                         "server set baud rate " + std::to_string(answer.value) + " instead of " +
-                             std::to_string(wanted)};
+        error = NetError{NetFailure::SettingsRejected, "server set baud rate " +
+                                                           std::to_string(answer.value) +
+                                                           " instead of " + std::to_string(wanted)};
     if (!error)
         return;
     deliver(session.generation, [&] {
@@ -1038,14 +1037,13 @@ void NetLine::Impl::deadlinePassed()
         failOpen(gensioError(GE_TIMEDOUT));
         return;
     case Session::State::Negotiating: {
-        const bool agreed = session->telnet->comPort() == Rfc2217Codec::Agreement::Agreed;
-        failOpen({NetFailure::NoAnswer,
-                  agreed ? "the server agreed to COM-PORT-OPTION but did not answer the line "
-                           "settings" + within
-                         : std::string(session->telnet->heardTelnet()
-                                           ? "the server spoke Telnet but"
-                                           : "the server") +
-                               " did not answer COM-PORT-OPTION" + within});
+        const Rfc2217Codec &telnet = *session->telnet;
+        std::string what = "the server did not answer COM-PORT-OPTION";
+        if (telnet.comPort() == Rfc2217Codec::Agreement::Agreed)
+            what = "the server agreed to COM-PORT-OPTION but did not answer the line settings";
+        else if (telnet.heardTelnet())
+            what = "the server sent Telnet options but did not answer COM-PORT-OPTION";
+        failOpen({NetFailure::NoAnswer, what + within});
         return;
     }
     case Session::State::Settling:

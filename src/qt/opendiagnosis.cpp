@@ -148,8 +148,7 @@ std::string describeNetFailure(int port, const std::string &url, SerialErrorCode
     const std::string host = address ? address->host : url;
     const std::string portNumber = address ? std::to_string(address->port) : "PORT";
     switch (failure) {
-    case SerialErrorCode::HostNotFound:
-    {
+    case SerialErrorCode::HostNotFound: {
         std::string why = detail;
         if (!why.empty() && why[0] >= 'a' && why[0] <= 'z')
             why[0] = char(why[0] - 'a' + 'A');
@@ -172,7 +171,7 @@ std::string describeNetFailure(int port, const std::string &url, SerialErrorCode
                ").\nSet up its port for RFC 2217 (accepter: telnet(rfc2217),tcp," + portNumber +
                " in ser2net), or use tcp:// and set the speed on the server.";
     case SerialErrorCode::NoAnswer:
-        return tried + "the server took the connection but gave no answer (" + detail +
+        return tried + "nothing answered the RFC 2217 negotiation (" + detail +
                ").\nSet up its port for RFC 2217 (accepter: telnet(rfc2217),tcp," + portNumber +
                " in ser2net), or use tcp:// and set the speed on the server.";
     case SerialErrorCode::BadSettings:

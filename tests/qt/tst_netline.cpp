@@ -151,14 +151,16 @@ void TestNetLine::openingEndsWithTheServersReason_data()
     const int tcp = int(NetAddress::Kind::Tcp), rfc2217 = int(NetAddress::Kind::Rfc2217);
     QTest::newRow("tcp, says why and closes")
         << int(B::SayAndClose) << tcp << int(NetFailure::Closed) << "Port's device already in use";
-    QTest::newRow("rfc2217, says why and closes") << int(B::SayAndClose) << rfc2217
-                                                  << int(NetFailure::Closed)
-                                                  << "Port's device already in use";
-    QTest::newRow("tcp, stays up") << int(B::SayAndStay) << tcp << -1
-                                   << "Port's device already in use\r\n";
+    QTest::newRow("rfc2217, says why and closes")
+        << int(B::SayAndClose) << rfc2217 << int(NetFailure::Closed)
+        << "Port's device already in use";
+    QTest::newRow("tcp, stays up")
+        << int(B::SayAndStay) << tcp << -1 << "Port's device already in use\r\n";
+    // Given the whole 5 s, as koru-ctl gives it: a Telnet layer that waits for its own
+    // answers to be read would never close.
     QTest::newRow("rfc2217, WILL ECHO for ever")
         << int(B::WillEchoForEver) << rfc2217 << int(NetFailure::NoAnswer)
-        << "did not answer COM-PORT-OPTION within 1 s";
+        << "did not answer COM-PORT-OPTION within 5 s";
 }
 
 void TestNetLine::openingEndsWithTheServersReason()
@@ -174,20 +176,21 @@ void TestNetLine::openingEndsWithTheServersReason()
     NetLineOptions options;
     options.settle = std::chrono::seconds(1);
     auto line = std::make_unique<NetLine>(recorder.events(), options);
-    line->open({NetAddress::Kind(kind), "127.0.0.1", server.port()}, 19200,
-               std::chrono::seconds(1));
+    const auto timeout =
+        std::chrono::seconds(behaviour == int(LoopbackServer::Behaviour::WillEchoForEver) ? 5 : 1);
+    line->open({NetAddress::Kind(kind), "127.0.0.1", server.port()}, 19200, timeout);
     QTRY_VERIFY_WITH_TIMEOUT(recorder.hasOutcome(), 10000);
+    if (failure < 0)
+        QTRY_COMPARE(recorder.received(), says.toStdString());
+    QVERIFY(destroyedWithin(std::move(line), std::chrono::seconds(5)));
     const auto error = recorder.opened();
     if (failure < 0) {
         QVERIFY2(!error, error ? error->detail.c_str() : "");
-        QTRY_COMPARE(recorder.received(), says.toStdString());
-    } else {
-        QVERIFY(error);
-        QCOMPARE(int(error->failure), failure);
-        QVERIFY2(error->detail.find(says.toStdString()) != std::string::npos,
-                 error->detail.c_str());
+        return;
     }
-    QVERIFY(destroyedWithin(std::move(line), std::chrono::seconds(5)));
+    QVERIFY(error);
+    QCOMPARE(int(error->failure), failure);
+    QVERIFY2(error->detail.find(says.toStdString()) != std::string::npos, error->detail.c_str());
 }
 
 void TestNetLine::nameLookupIsBoundedAndAbandonedOnClose_data()
