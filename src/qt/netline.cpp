@@ -133,17 +133,17 @@ void discardLog(gensio_os_funcs *, gensio_log_levels, const char *, va_list) {}
 // role: without it the second line after the first one went would lock through freed memory.
 void anchorGensioState()
 {
-    static const bool anchored = [] {
+    static gensio_os_funcs *const anchor = [] {
         gensio_os_funcs *os = nullptr;
         if (gensio_unix_funcs_alloc(nullptr, 0, &os) != 0)
-            return false;
+            return static_cast<gensio_os_funcs *>(nullptr);
         gensio_os_funcs_set_vlog(os, discardLog);
         gensio *io = nullptr;
         if (str_to_gensio("tcp,ipv4,127.0.0.1,1", os, nullptr, nullptr, &io) == 0)
             gensio_free(io);
-        return true;
+        return os;
     }();
-    static_cast<void>(anchored);
+    static_cast<void>(anchor);
 }
 
 // The loop thread must never take process-directed signals (the product's SIGTERM/SIGINT/SIGHUP

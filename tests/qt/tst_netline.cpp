@@ -10,52 +10,13 @@
 #include <atomic>
 #include <fstream>
 #include <future>
-#include <mutex>
 
 #include "core/panel/devicemap.h"
 #include "qt/netline.h"
+#include "support/recordingnetline.h"
 #include "support/ser2netrig.h"
 
 namespace {
-
-class Recorder {
-public:
-    NetLine::Events events()
-    {
-        NetLine::Events events;
-        events.opened = [this](std::optional<NetError> error) {
-            std::lock_guard lock(m_mutex);
-            m_opened = std::move(error);
-            m_outcome = true;
-        };
-        events.received = [this](std::string bytes) {
-            std::lock_guard lock(m_mutex);
-            m_received += bytes;
-        };
-        return events;
-    }
-    bool hasOutcome() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_outcome;
-    }
-    std::optional<NetError> opened() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_opened;
-    }
-    std::string received() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_received;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    bool m_outcome = false;
-    std::optional<NetError> m_opened;
-    std::string m_received;
-};
 
 // One connection on 127.0.0.1, served by the test on a thread of its own.
 class LoopbackServer {
@@ -170,7 +131,7 @@ void TestNetLine::openingEndsWithTheServersReason()
     QFETCH(int, failure);
     QFETCH(QString, says);
     LoopbackServer server(static_cast<LoopbackServer::Behaviour>(behaviour));
-    Recorder recorder;
+    RecordingNetLine recorder;
     // A settle time far longer than loopback needs, so a busy machine cannot turn a close
     // into a connection that opened.
     NetLineOptions options;
@@ -215,7 +176,7 @@ void TestNetLine::nameLookupIsBoundedAndAbandonedOnClose()
             released.wait();
         return NameLookup{{}, "Name or service not known"};
     };
-    Recorder recorder;
+    RecordingNetLine recorder;
     auto line = std::make_unique<NetLine>(recorder.events(), options);
     const NetAddress address{NetAddress::Kind::Rfc2217, "projector.example", 4001};
     line->open(address, 19200, std::chrono::milliseconds(300));
@@ -239,7 +200,7 @@ void TestNetLine::ipv4MappedAddressReachesAnIpv4Server()
     const auto address =
         parseNetAddress("tcp://[::ffff:127.0.0.1]:" + std::to_string(server.port()));
     QVERIFY(address);
-    Recorder recorder;
+    RecordingNetLine recorder;
     NetLine line(recorder.events());
     line.open(*address, 19200);
     QTRY_VERIFY_WITH_TIMEOUT(recorder.hasOutcome(), 10000);

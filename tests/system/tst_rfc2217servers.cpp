@@ -5,11 +5,11 @@
 #include <termios.h>
 
 #include <QtTest>
-#include <mutex>
 
 #include "qt/netline.h"
 #include "support/childserver.h"
 #include "support/ptypair.h"
+#include "support/recordingnetline.h"
 #include "support/ser2netrig.h"
 
 namespace {
@@ -21,56 +21,6 @@ speed_t lineSpeed(const PtyPair &pty)
     ::tcgetattr(pty.masterFd(), &attributes);
     return ::cfgetospeed(&attributes);
 }
-
-// What the line reported, from its own thread.
-class Recorder {
-public:
-    NetLine::Events events()
-    {
-        NetLine::Events events;
-        events.opened = [this](std::optional<NetError> error) {
-            std::lock_guard lock(m_mutex);
-            m_opened = std::move(error);
-            m_outcome = true;
-        };
-        events.received = [this](std::string bytes) {
-            std::lock_guard lock(m_mutex);
-            m_received += bytes;
-        };
-        events.settingsRejected = [this](NetError) {
-            std::lock_guard lock(m_mutex);
-            ++m_rejections;
-        };
-        return events;
-    }
-    bool hasOutcome() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_outcome;
-    }
-    std::optional<NetError> opened() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_opened;
-    }
-    std::string received() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_received;
-    }
-    int rejections() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_rejections;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    bool m_outcome = false;
-    std::optional<NetError> m_opened;
-    std::string m_received;
-    int m_rejections = 0;
-};
 
 // One RFC 2217 server in front of the test's pseudo-terminal.
 struct Server {
@@ -154,7 +104,7 @@ void TestRfc2217Servers::eachServerCarriesFramesAndSetsTheSpeed()
     Server far;
     QVERIFY2(far.start(server, pty, m_lockFile), "the server did not start");
 
-    Recorder recorder;
+    RecordingNetLine recorder;
     NetLine line(recorder.events());
     line.open({NetAddress::Kind::Rfc2217, "127.0.0.1", far.port}, 19200);
     QTRY_VERIFY_WITH_TIMEOUT(recorder.hasOutcome(), 10000);
@@ -196,7 +146,7 @@ void TestRfc2217Servers::serverThatNeverAgreesFailsWithItsReason()
     Server far;
     QVERIFY2(far.start(server, pty, m_lockFile), "the server did not start");
 
-    Recorder recorder;
+    RecordingNetLine recorder;
     NetLine line(recorder.events());
     line.open({NetAddress::Kind::Rfc2217, "127.0.0.1", far.port}, 19200, std::chrono::seconds(1));
     QTRY_VERIFY_WITH_TIMEOUT(recorder.hasOutcome(), 10000);
