@@ -637,7 +637,12 @@ void NetLine::Impl::startSession(const OpenCommand &command)
     try {
         std::thread([weak = weak_from_this(), resolver = m_options.resolver,
                      host = command.address.host, generation = command.generation] {
-            NameLookup result = resolver(host);
+            NameLookup result;
+            try {
+                result = resolver ? resolver(host) : systemNameLookup(host);
+            } catch (const std::exception &e) {
+                result.error = e.what();
+            }
             if (auto impl = weak.lock())
                 impl->post(LookupDoneCommand{std::move(result), generation});
         }).detach();
