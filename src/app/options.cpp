@@ -138,7 +138,7 @@ Options Options::parse(const std::vector<std::string> &arguments)
         // failure looks where the name leads from here. A network port stays as it is.
         std::error_code failed;
         const std::filesystem::path absolute = std::filesystem::absolute(value, failed);
-        *target = failed || value.find("://") != std::string::npos ? value : absolute.string();
+        *target = failed || DeviceMap::isNetworkName(value) ? value : absolute.string();
     }
     if (saving) {
         if (!options.mapsCom1 && !options.mapsCom2)

@@ -1,19 +1,23 @@
 #include "qt/netline.h"
 
+#include <arpa/inet.h>
 #include <gensio/gensio.h>
 #include <gensio/gensio_os_funcs.h>
 #include <gensio/gensio_unix.h>
-#include <gensio/sergensio.h>
+#include <netdb.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <stdexcept>
@@ -21,6 +25,9 @@
 #include <utility>
 #include <variant>
 #include <vector>
+
+#include "core/panel/devicemap.h"
+#include "qt/rfc2217codec.h"
 
 namespace {
 
@@ -49,36 +56,95 @@ std::optional<int> parsePort(std::string_view text)
     return value;
 }
 
-// Where in the opening an error came from decides what it means: GE_NOTFOUND out of
-// str_to_gensio is a failed name lookup, elsewhere it is something else entirely.
-enum class Stage { Resolve, Connect };
+// A numeric address as gensio should be given it, or nullopt for a name. An IPv4 address
+// mapped into IPv6 (::ffff:a.b.c.d) becomes the IPv4 address: gensio's IPv6 sockets refuse to
+// reach IPv4 through it.
+std::optional<std::string> numericAddress(const std::string &host)
+{
+    in_addr v4{};
+    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1)
+        return host;
+    in6_addr v6{};
+    if (::inet_pton(AF_INET6, host.c_str(), &v6) != 1)
+        return std::nullopt;
+    char text[INET6_ADDRSTRLEN] = {};
+    if (IN6_IS_ADDR_V4MAPPED(&v6)) {
+        std::copy_n(v6.s6_addr + 12, 4, reinterpret_cast<unsigned char *>(&v4));
+        ::inet_ntop(AF_INET, &v4, text, sizeof text);
+    } else {
+        ::inet_ntop(AF_INET6, &v6, text, sizeof text);
+    }
+    return std::string(text);
+}
 
-NetFailure failureFor(int err, Stage stage)
+NetFailure failureFor(int err)
 {
     switch (err) {
     case GE_CONNREFUSE:
         return NetFailure::Refused;
     case GE_TIMEDOUT:
         return NetFailure::TimedOut;
-    case GE_UNKNOWN_NAME_ERROR:
-    case GE_NAME_ERROR:
-    case GE_NAME_INVALID:
-    case GE_NAME_SERVER_FAILURE:
-    case GE_NAME_NET_NOT_UP:
-        return NetFailure::HostNotFound;
-    case GE_NOTFOUND:
-        return stage == Stage::Resolve ? NetFailure::HostNotFound : NetFailure::Other;
     default:
         return NetFailure::Other;
     }
 }
 
-NetError gensioError(int err, Stage stage)
+NetError gensioError(int err)
 {
-    return NetError{failureFor(err, stage), gensio_err_to_str(err)};
+    return NetError{failureFor(err), gensio_err_to_str(err)};
+}
+
+// What a server said before it closed the connection, fit to quote in one line: printable
+// text only, runs of anything else as one space, at most 200 characters.
+std::string quotable(std::string_view said)
+{
+    std::string text;
+    for (char c : said) {
+        const bool printable = c >= 0x20 && c < 0x7f;
+        if (printable)
+            text += c;
+        else if (!text.empty() && text.back() != ' ')
+            text += ' ';
+        if (text.size() >= 200)
+            break;
+    }
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    return text;
+}
+
+std::string seconds(std::chrono::milliseconds time)
+{
+    const auto ms = time.count();
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+gensio_time gensioTime(std::chrono::nanoseconds time)
+{
+    const auto ns = std::max<std::int64_t>(time.count(), 1000000);
+    return gensio_time{ns / 1000000000, static_cast<std::int32_t>(ns % 1000000000)};
 }
 
 void discardLog(gensio_os_funcs *, gensio_log_levels, const char *, va_list) {}
+
+// gensio binds its process-wide state (its base lock, the registry of gensio types) to the
+// first os funcs that allocates a gensio, and uses that os funcs for ever after. Each line
+// frees its own when it goes, so a first one that lives as long as the process takes that
+// role: without it the second line after the first one went would lock through freed memory.
+void anchorGensioState()
+{
+    static gensio_os_funcs *const anchor = [] {
+        gensio_os_funcs *os = nullptr;
+        if (gensio_unix_funcs_alloc(nullptr, 0, &os) != 0)
+            return static_cast<gensio_os_funcs *>(nullptr);
+        gensio_os_funcs_set_vlog(os, discardLog);
+        gensio *io = nullptr;
+        if (str_to_gensio("tcp,ipv4,127.0.0.1,1", os, nullptr, nullptr, &io) == 0)
+            gensio_free(io);
+        return os;
+    }();
+    static_cast<void>(anchor);
+}
 
 // The loop thread must never take process-directed signals (the product's SIGTERM/SIGINT/SIGHUP
 // self-pipe handler, SIGUSR1 users, SIGCHLD for QProcess...). Faults stay deliverable so that a
@@ -92,6 +158,24 @@ sigset_t loopThreadMask()
     return mask;
 }
 
+// Blocks the loop thread's signals in the calling thread for as long as it lives, so that a
+// thread created meanwhile never runs a single instruction unmasked; the caller's mask comes
+// back also when creating the thread throws.
+class SignalBlock {
+public:
+    SignalBlock()
+    {
+        const sigset_t mask = loopThreadMask();
+        pthread_sigmask(SIG_BLOCK, &mask, &m_previous);
+    }
+    ~SignalBlock() { pthread_sigmask(SIG_SETMASK, &m_previous, nullptr); }
+    SignalBlock(const SignalBlock &) = delete;
+    SignalBlock &operator=(const SignalBlock &) = delete;
+
+private:
+    sigset_t m_previous;
+};
+
 struct OpenCommand {
     NetAddress address;
     int baud;
@@ -102,20 +186,62 @@ struct SetBaudCommand {
     int baud;
     std::uint64_t generation;
 };
+struct LookupDoneCommand {
+    NameLookup result;
+    std::uint64_t generation;
+};
 struct CloseCommand {};
 struct QuitCommand {};
-using Command = std::variant<OpenCommand, SetBaudCommand, CloseCommand, QuitCommand>;
+using Command =
+    std::variant<OpenCommand, SetBaudCommand, LookupDoneCommand, CloseCommand, QuitCommand>;
 
 constexpr std::size_t kWriteChunk = std::size_t{64} * 1024;
+// Line bytes escaped for Telnet at a time: what gensio's own telnet layer held.
+constexpr std::size_t kTelnetChunk = 4096;
+// Bytes kept from before a connection counts as open; a serial line at 19200 baud fills this
+// in half a minute, far longer than any opening.
+constexpr std::size_t kEarlyBytes = std::size_t{64} * 1024;
+constexpr auto kMaxSettle = std::chrono::seconds(1);
+// How long a closing connection may take once the line is being destroyed; gensio closes a
+// TCP socket at once, so this only bounds the unforeseen.
+constexpr auto kQuitGrace = std::chrono::milliseconds(500);
 
 }  // namespace
 
-class NetLine::Impl {
+NameLookup systemNameLookup(const std::string &host)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG;
+    addrinfo *found = nullptr;
+    const int rv = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (rv != 0)
+        return {{}, rv == EAI_SYSTEM ? std::string(std::strerror(errno)) : ::gai_strerror(rv)};
+    NameLookup lookup;
+    for (const addrinfo *a = found; a; a = a->ai_next) {
+        char text[INET6_ADDRSTRLEN] = {};
+        const void *where =
+            a->ai_family == AF_INET
+                ? static_cast<const void *>(&reinterpret_cast<sockaddr_in *>(a->ai_addr)->sin_addr)
+                : static_cast<const void *>(
+                      &reinterpret_cast<sockaddr_in6 *>(a->ai_addr)->sin6_addr);
+        if ((a->ai_family == AF_INET || a->ai_family == AF_INET6) &&
+            ::inet_ntop(a->ai_family, where, text, sizeof text))
+            lookup.addresses.emplace_back(text);
+    }
+    ::freeaddrinfo(found);
+    if (lookup.addresses.empty())
+        lookup.error = "no IPv4 or IPv6 address";
+    return lookup;
+}
+
+class NetLine::Impl : public std::enable_shared_from_this<NetLine::Impl> {
 public:
-    explicit Impl(Events events);
+    Impl(Events events, NetLineOptions options);
     ~Impl();
 
-    void start(std::shared_ptr<Impl> self);
+    void start();
     void shutdown();
 
     void open(const NetAddress &address, int baud, std::chrono::milliseconds timeout);
@@ -128,10 +254,16 @@ private:
     // One connection attempt and, if it succeeds, the connection. Owned by the loop thread.
     // It outlives its gensio's last callback: after gensio_close it waits in m_retired.
     struct Session {
-        enum class State { Connecting, Configuring, Open, Closing };
+        enum class State { Resolving, Connecting, Negotiating, Settling, Open, Closing };
 
-        Session(Impl *owner, std::uint64_t gen, NetAddress::Kind k, int b)
-            : impl(owner), generation(gen), kind(k), baud(b)
+        Session(Impl *owner, const OpenCommand &command)
+            : impl(owner),
+              generation(command.generation),
+              kind(command.address.kind),
+              baud(command.baud),
+              host(command.address.host),
+              port(command.address.port),
+              timeout(command.timeout)
         {
         }
 
@@ -139,11 +271,20 @@ private:
         const std::uint64_t generation;
         const NetAddress::Kind kind;
         const int baud;
+        const std::string host;
+        const int port;
+        const std::chrono::milliseconds timeout;
+        std::vector<std::string> addresses;
+        std::size_t nextAddress = 0;
         gensio *io = nullptr;
-        State state = State::Connecting;
-        int settingsPending = 0;
+        State state = State::Resolving;
+        std::chrono::steady_clock::time_point connectStarted;
+        std::optional<Rfc2217Codec> telnet;  // rfc2217 only
+        std::string wire;                    // Telnet bytes gensio has not yet taken
+        bool settingsRequested = false;
+        std::array<bool, 5> settingAsked{};  // by request code, while negotiating
         std::optional<NetError> settingsError;
-        std::string early;      // bytes that arrived while the settings were negotiated
+        std::string early;      // bytes that arrived before the connection counted as open
         std::deque<int> asked;  // later setBaud() values awaiting the server's answer
     };
 
@@ -151,16 +292,21 @@ private:
     void run();
     void drainCommands();
     void startSession(const OpenCommand &command);
+    void lookupDone(LookupDoneCommand &command);
+    void connectNext(Session &session);
     void changeBaud(const SetBaudCommand &command);
     void retireSession();
     void failOpen(NetError error);
     void succeedOpen();
+    void connected(Session &session);
     void connectionBroke(Session &session, int err);
     void onRead(Session &session, int err, const unsigned char *buf, const gensiods *buflen);
-    void settingAnswered(Session &session, int err, unsigned got, unsigned wanted,
-                         const char *what);
-    void laterBaudAnswered(Session &session, int err, unsigned got);
+    void telnetHeard(Session &session);
+    void settingAnswered(Session &session, const Rfc2217Codec::Answer &answer);
+    void laterBaudAnswered(Session &session, const Rfc2217Codec::Answer &answer);
+    bool flushWire(Session &session);
     void flushOutbox();
+    void deadlinePassed();
     template <class Call>
     void deliver(std::uint64_t generation, Call &&call);
 
@@ -168,15 +314,16 @@ private:
                        gensiods *buflen, const char *const *auxdata);
     static void onOpenDone(gensio *io, int err, void *data);
     static void onCloseDone(gensio *io, void *data);
-    static void onTimer(gensio_timer *timer, void *data);
     static void onWake(gensio_iod *iod, void *data);
     static void onWakeCleared(gensio_iod *iod, void *data);
 
     // Any thread.
     void wake();
     void waitForRunningEvent(std::unique_lock<std::mutex> &lock);
+    void post(Command command);
 
     const Events m_events;
+    const NetLineOptions m_options;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_eventDone;
@@ -194,33 +341,58 @@ private:
     // Loop thread only (and construction/destruction, when the loop is not running).
     gensio_os_funcs *m_os = nullptr;
     gensio_iod *m_wakeIod = nullptr;
-    gensio_timer *m_timer = nullptr;
+    gensio_timer *m_deadline = nullptr;
+    gensio_timer *m_settle = nullptr;
     std::unique_ptr<Session> m_session;
     std::vector<std::unique_ptr<Session>> m_retired;
     std::vector<std::unique_ptr<Session>> m_closed;
+    std::vector<gensio *> m_unopened;  // connections that failed before opening, to free
     bool m_quitting = false;
+    bool m_abandon = false;
     bool m_wakeCleared = false;
 };
 
-NetLine::Impl::Impl(Events events) : m_events(std::move(events))
+NetLine::Impl::Impl(Events events, NetLineOptions options)
+    : m_events(std::move(events)), m_options(std::move(options))
 {
     // A private os funcs with wake_sig 0 instead of gensio_default_os_hnd(): the default one
     // is a process-wide singleton that wants a wake signal with a handler, and
     // gensio_os_proc_setup() would install SIGCHLD/SIGPIPE handling behind Qt's back. Here only
     // the loop thread ever calls into gensio, so gensio never needs to signal a thread; other
     // threads wake the loop through m_wakeFd instead.
-    if (int err = gensio_unix_funcs_alloc(nullptr, 0, &m_os))
+    anchorGensioState();
+    if (int err = gensio_unix_funcs_alloc(nullptr, 0, &m_os)) {
+        m_os = nullptr;
         throw std::runtime_error(std::string("gensio: ") + gensio_err_to_str(err));
+    }
     gensio_os_funcs_set_vlog(m_os, discardLog);
 
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     int err = m_wakeFd < 0 ? GE_OSERR : m_os->add_iod(m_os, GENSIO_IOD_PIPE, m_wakeFd, &m_wakeIod);
     if (!err)
         err = m_os->set_fd_handlers(m_wakeIod, this, onWake, nullptr, nullptr, onWakeCleared);
-    m_timer = err ? nullptr : gensio_os_funcs_alloc_timer(m_os, onTimer, this);
-    if (err || !m_timer) {
-        if (m_wakeIod)
+    if (!err) {
+        m_deadline = gensio_os_funcs_alloc_timer(
+            m_os, [](gensio_timer *, void *data) { static_cast<Impl *>(data)->deadlinePassed(); },
+            this);
+        m_settle = gensio_os_funcs_alloc_timer(
+            m_os,
+            [](gensio_timer *, void *data) {
+                auto *impl = static_cast<Impl *>(data);
+                if (impl->m_session && impl->m_session->state == Session::State::Settling)
+                    impl->succeedOpen();
+            },
+            this);
+    }
+    if (err || !m_deadline || !m_settle) {
+        if (m_deadline)
+            gensio_os_funcs_free_timer(m_os, m_deadline);
+        if (m_settle)
+            gensio_os_funcs_free_timer(m_os, m_settle);
+        if (m_wakeIod) {
+            m_os->clear_fd_handlers_norpt(m_wakeIod);
             m_os->release_iod(m_wakeIod);
+        }
         if (m_wakeFd >= 0)
             ::close(m_wakeFd);
         gensio_os_funcs_free(m_os);
@@ -231,22 +403,28 @@ NetLine::Impl::Impl(Events events) : m_events(std::move(events))
 
 NetLine::Impl::~Impl()
 {
-    if (m_os)
+    // What run() releases is still here when the thread never started, or when the loop gave
+    // up on a connection that would not close.
+    if (m_deadline)
+        gensio_os_funcs_free_timer(m_os, m_deadline);
+    if (m_settle)
+        gensio_os_funcs_free_timer(m_os, m_settle);
+    if (m_wakeIod) {
+        m_os->clear_fd_handlers_norpt(m_wakeIod);
+        m_os->release_iod(m_wakeIod);
+    }
+    ::close(m_wakeFd);
+    // A connection left open still lives on the os funcs.
+    if (!m_abandon)
         gensio_os_funcs_free(m_os);
-    if (m_wakeFd >= 0)
-        ::close(m_wakeFd);
 }
 
-void NetLine::Impl::start(std::shared_ptr<Impl> self)
+void NetLine::Impl::start()
 {
-    // Block before creating the thread so it never runs a single instruction unmasked.
-    const sigset_t mask = loopThreadMask();
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &mask, &previous);
+    const SignalBlock block;
     // The thread keeps the Impl alive so a line destroyed from inside its own event can
     // detach the thread and let it wind down by itself.
-    m_thread = std::thread([self = std::move(self)] { self->run(); });
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    m_thread = std::thread([self = shared_from_this()] { self->run(); });
 }
 
 void NetLine::Impl::shutdown()
@@ -271,6 +449,15 @@ void NetLine::Impl::wake()
     const std::uint64_t one = 1;
     // EAGAIN means the counter is already non-zero: the loop is awake or about to be.
     [[maybe_unused]] ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+}
+
+void NetLine::Impl::post(Command command)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_commands.push_back(std::move(command));
+    }
+    wake();
 }
 
 void NetLine::Impl::waitForRunningEvent(std::unique_lock<std::mutex> &lock)
@@ -354,7 +541,7 @@ void NetLine::Impl::deliver(std::uint64_t generation, Call &&call)
 
 void NetLine::Impl::run()
 {
-    while (!m_quitting || m_session || !m_retired.empty()) {
+    while (!m_abandon && (!m_quitting || m_session || !m_retired.empty())) {
         // Blocks in epoll_pwait with every timer/fd gensio needs; nothing here ticks on its own.
         gensio_os_funcs_service(m_os, nullptr);
         // Freed only out here: gensio_free() from inside the gensio's own close callback is
@@ -362,14 +549,27 @@ void NetLine::Impl::run()
         for (auto &session : m_closed)
             gensio_free(session->io);
         m_closed.clear();
+        for (gensio *io : m_unopened)
+            gensio_free(io);
+        m_unopened.clear();
+    }
+    gensio_os_funcs_stop_timer(m_os, m_deadline);
+    gensio_os_funcs_stop_timer(m_os, m_settle);
+    if (m_abandon) {
+        // A connection that would not close in time: its gensio (and with it the os funcs it
+        // lives on) is left to the end of the process rather than block the caller.
+        m_retired.clear();
+        return;
     }
     m_os->clear_fd_handlers(m_wakeIod);
     while (!m_wakeCleared)
         gensio_os_funcs_service(m_os, nullptr);
     m_os->release_iod(m_wakeIod);
     m_wakeIod = nullptr;
-    gensio_os_funcs_free_timer(m_os, m_timer);
-    m_timer = nullptr;
+    gensio_os_funcs_free_timer(m_os, m_deadline);
+    m_deadline = nullptr;
+    gensio_os_funcs_free_timer(m_os, m_settle);
+    m_settle = nullptr;
 }
 
 void NetLine::Impl::onWake(gensio_iod *, void *data)
@@ -394,18 +594,24 @@ void NetLine::Impl::drainCommands()
         commands.swap(m_commands);
         flush = std::exchange(m_flushQueued, false);
     }
-    for (const Command &command : commands) {
+    for (Command &command : commands) {
         if (m_quitting)
             break;
         if (auto *c = std::get_if<OpenCommand>(&command)) {
             startSession(*c);
         } else if (auto *c = std::get_if<SetBaudCommand>(&command)) {
             changeBaud(*c);
+        } else if (auto *c = std::get_if<LookupDoneCommand>(&command)) {
+            lookupDone(*c);
         } else if (std::holds_alternative<CloseCommand>(command)) {
             retireSession();
         } else {
             m_quitting = true;
             retireSession();
+            if (!m_retired.empty()) {
+                gensio_time grace = gensioTime(kQuitGrace);
+                gensio_os_funcs_start_timer(m_os, m_deadline, &grace);
+            }
         }
     }
     if (flush)
@@ -415,27 +621,70 @@ void NetLine::Impl::drainCommands()
 void NetLine::Impl::startSession(const OpenCommand &command)
 {
     retireSession();
-    m_session =
-        std::make_unique<Session>(this, command.generation, command.address.kind, command.baud);
+    m_session = std::make_unique<Session>(this, command);
     Session &session = *m_session;
+    gensio_time timeout = gensioTime(command.timeout);
+    gensio_os_funcs_start_timer(m_os, m_deadline, &timeout);
 
-    const std::string spec =
-        std::string(command.address.kind == NetAddress::Kind::Rfc2217 ? "telnet(rfc2217),tcp,"
-                                                                      : "tcp,") +
-        command.address.host + "," + std::to_string(command.address.port);
-    // Name resolution happens in here, synchronously (getaddrinfo).
-    if (int err = str_to_gensio(spec.c_str(), m_os, onEvent, &session, &session.io)) {
-        session.io = nullptr;
-        failOpen(gensioError(err, Stage::Resolve));
+    if (auto address = numericAddress(command.address.host)) {
+        session.addresses.push_back(*address);
+        connectNext(session);
         return;
     }
+    // The lookup runs on a thread of its own so that neither the time-out nor a close ever
+    // waits for it; its answer comes back as a command, and is dropped if the opening it was
+    // for has ended meanwhile. Started from the loop thread, it inherits its signal mask.
+    try {
+        std::thread([weak = weak_from_this(), resolver = m_options.resolver,
+                     host = command.address.host, generation = command.generation] {
+            NameLookup result;
+            try {
+                result = resolver ? resolver(host) : systemNameLookup(host);
+            } catch (const std::exception &e) {
+                result.error = e.what();
+            }
+            if (auto impl = weak.lock())
+                impl->post(LookupDoneCommand{std::move(result), generation});
+        }).detach();
+    } catch (const std::system_error &e) {
+        failOpen({NetFailure::Other, std::string("cannot start the name lookup: ") + e.what()});
+    }
+}
 
-    const auto ms = std::max<std::int64_t>(command.timeout.count(), 1);
-    gensio_time timeout{ms / 1000, static_cast<std::int32_t>((ms % 1000) * 1000000)};
-    gensio_os_funcs_start_timer(m_os, m_timer, &timeout);
+void NetLine::Impl::lookupDone(LookupDoneCommand &command)
+{
+    Session *session = m_session.get();
+    if (!session || session->generation != command.generation ||
+        session->state != Session::State::Resolving)
+        return;
+    session->addresses.clear();
+    for (const std::string &address : command.result.addresses) {
+        if (auto numeric = numericAddress(address))
+            session->addresses.push_back(*numeric);
+    }
+    if (session->addresses.empty()) {
+        const std::string why = command.result.error.empty() ? "no address" : command.result.error;
+        failOpen({NetFailure::HostNotFound, "its name could not be looked up: " + why});
+        return;
+    }
+    connectNext(*session);
+}
 
+void NetLine::Impl::connectNext(Session &session)
+{
+    session.state = Session::State::Connecting;
+    const std::string &address = session.addresses[session.nextAddress++];
+    const bool v6 = address.find(':') != std::string::npos;
+    const std::string spec = std::string("tcp,") + (v6 ? "ipv6," : "ipv4,") + address + "," +
+                             std::to_string(session.port);
+    if (int err = str_to_gensio(spec.c_str(), m_os, onEvent, &session, &session.io)) {
+        session.io = nullptr;
+        failOpen(gensioError(err));
+        return;
+    }
+    session.connectStarted = std::chrono::steady_clock::now();
     if (int err = gensio_open(session.io, onOpenDone, &session))
-        failOpen(gensioError(err, Stage::Connect));
+        failOpen(gensioError(err));
 }
 
 void NetLine::Impl::retireSession()
@@ -443,7 +692,8 @@ void NetLine::Impl::retireSession()
     if (!m_session)
         return;
     // Not running is reported as GE_TIMEDOUT, which is fine here.
-    gensio_os_funcs_stop_timer(m_os, m_timer);
+    gensio_os_funcs_stop_timer(m_os, m_deadline);
+    gensio_os_funcs_stop_timer(m_os, m_settle);
     std::unique_ptr<Session> session = std::move(m_session);
     session->state = Session::State::Closing;
     if (!session->io)
@@ -481,7 +731,8 @@ void NetLine::Impl::failOpen(NetError error)
 void NetLine::Impl::succeedOpen()
 {
     Session &session = *m_session;
-    gensio_os_funcs_stop_timer(m_os, m_timer);
+    gensio_os_funcs_stop_timer(m_os, m_deadline);
+    gensio_os_funcs_stop_timer(m_os, m_settle);
     session.state = Session::State::Open;
     const std::uint64_t generation = session.generation;
     std::string early = std::exchange(session.early, {});
@@ -510,71 +761,92 @@ void NetLine::Impl::onOpenDone(gensio *io, int err, void *data)
     if (session.state != Session::State::Connecting)
         return;
     if (err) {
-        impl->failOpen(gensioError(err, Stage::Connect));
+        // Another address of the same name may answer (a name with an IPv6 and an IPv4
+        // address, a server listening on one of them).
+        if (err != GE_TIMEDOUT && session.nextAddress < session.addresses.size()) {
+            impl->m_unopened.push_back(std::exchange(session.io, nullptr));
+            impl->connectNext(session);
+            return;
+        }
+        impl->failOpen(gensioError(err));
         return;
     }
     gensio_set_read_callback_enable(io, true);
-    if (session.kind == NetAddress::Kind::Tcp) {
-        impl->succeedOpen();
-        return;
-    }
-
-    // The telnet gensio reports open after the server answered COM-PORT-OPTION, or after about
-    // 4 s of silence; in the second case the requests below fail with GE_NOTSUP.
-    session.state = Session::State::Configuring;
-    sergensio *sio = gensio_to_sergensio(io);
-    if (!sio) {
-        impl->failOpen({NetFailure::Other, "gensio: not a serial-capable connection"});
-        return;
-    }
-    auto *cb = &session;
-    using Done = sergensio_done;
-    const Done baudDone = [](sergensio *, int e, unsigned v, void *d) {
-        auto &s = *static_cast<Session *>(d);
-        s.impl->settingAnswered(s, e, v, static_cast<unsigned>(s.baud), "baud rate");
-    };
-    const Done sizeDone = [](sergensio *, int e, unsigned v, void *d) {
-        auto &s = *static_cast<Session *>(d);
-        s.impl->settingAnswered(s, e, v, 8, "data size");
-    };
-    const Done parityDone = [](sergensio *, int e, unsigned v, void *d) {
-        auto &s = *static_cast<Session *>(d);
-        s.impl->settingAnswered(s, e, v, SERGENSIO_PARITY_NONE, "parity");
-    };
-    const Done stopDone = [](sergensio *, int e, unsigned v, void *d) {
-        auto &s = *static_cast<Session *>(d);
-        s.impl->settingAnswered(s, e, v, 1, "stop bits");
-    };
-    session.settingsPending = 4;
-    int rv = sergensio_baud(sio, static_cast<unsigned>(session.baud), baudDone, cb);
-    if (!rv)
-        rv = sergensio_datasize(sio, 8, sizeDone, cb);
-    if (!rv)
-        rv = sergensio_parity(sio, SERGENSIO_PARITY_NONE, parityDone, cb);
-    if (!rv)
-        rv = sergensio_stopbits(sio, 1, stopDone, cb);
-    if (rv)
-        impl->failOpen({NetFailure::SettingsRejected, gensio_err_to_str(rv)});
+    impl->connected(session);
 }
 
-void NetLine::Impl::settingAnswered(Session &session, int err, unsigned got, unsigned wanted,
-                                    const char *what)
+void NetLine::Impl::connected(Session &session)
 {
-    if (session.state != Session::State::Configuring)
+    if (session.kind == NetAddress::Kind::Tcp) {
+        session.state = Session::State::Settling;
+        const auto handshake = std::chrono::steady_clock::now() - session.connectStarted;
+        const auto settle = std::min<std::chrono::nanoseconds>(
+            m_options.settle + 2 * handshake,
+            std::max<std::chrono::nanoseconds>(kMaxSettle, m_options.settle));
+        gensio_time time = gensioTime(settle);
+        gensio_os_funcs_start_timer(m_os, m_settle, &time);
         return;
-    if (!session.settingsError) {
-        if (err) {
-            session.settingsError =
-                NetError{err == GE_TIMEDOUT ? NetFailure::TimedOut : NetFailure::SettingsRejected,
-                         std::string(what) + ": " + gensio_err_to_str(err)};
-        } else if (got != wanted) {
-            session.settingsError =
-                NetError{NetFailure::SettingsRejected, std::string("server set ") + what + " " +
-                                                           std::to_string(got) + " instead of " +
-                                                           std::to_string(wanted)};
+    }
+    session.state = Session::State::Negotiating;
+    session.telnet.emplace();
+    session.wire = std::exchange(session.telnet->output(), {});
+    flushWire(session);
+}
+
+void NetLine::Impl::telnetHeard(Session &session)
+{
+    Rfc2217Codec &telnet = *session.telnet;
+    if (session.state == Session::State::Negotiating) {
+        if (telnet.comPort() == Rfc2217Codec::Agreement::Refused) {
+            failOpen({NetFailure::SettingsRejected,
+                      "the server refused COM-PORT-OPTION: no RFC 2217 on this port"});
+            return;
+        }
+        if (telnet.comPort() == Rfc2217Codec::Agreement::Agreed && !session.settingsRequested) {
+            session.settingsRequested = true;
+            telnet.request(Rfc2217Codec::kSetBaudRate, static_cast<std::uint32_t>(session.baud));
+            telnet.request(Rfc2217Codec::kSetDataSize, 8);
+            telnet.request(Rfc2217Codec::kSetParity, Rfc2217Codec::kParityNone);
+            telnet.request(Rfc2217Codec::kSetStopSize, Rfc2217Codec::kOneStopBit);
+            for (std::uint8_t c = Rfc2217Codec::kSetBaudRate; c <= Rfc2217Codec::kSetStopSize; ++c)
+                session.settingAsked[c] = true;
         }
     }
-    if (--session.settingsPending > 0)
+    session.wire += std::exchange(telnet.output(), {});
+    const std::uint64_t generation = session.generation;
+    while (!telnet.answers().empty() && m_session.get() == &session &&
+           session.generation == generation) {
+        const Rfc2217Codec::Answer answer = telnet.answers().front();
+        telnet.answers().pop_front();
+        if (session.state == Session::State::Negotiating)
+            settingAnswered(session, answer);
+        else if (session.state == Session::State::Open)
+            laterBaudAnswered(session, answer);
+    }
+}
+
+void NetLine::Impl::settingAnswered(Session &session, const Rfc2217Codec::Answer &answer)
+{
+    static constexpr std::array<const char *, 5> kNames = {"", "baud rate", "data size", "parity",
+                                                           "stop bits"};
+    const std::array<std::uint32_t, 5> wanted = {0, static_cast<std::uint32_t>(session.baud), 8,
+                                                 Rfc2217Codec::kParityNone,
+                                                 Rfc2217Codec::kOneStopBit};
+    if (!session.settingAsked[answer.command])
+        return;
+    session.settingAsked[answer.command] = false;
+    if (!session.settingsError) {
+        const std::string what = kNames[answer.command];
+        if (answer.malformed)
+            session.settingsError =
+                NetError{NetFailure::SettingsRejected, "server answered " + what + " malformed"};
+        else if (answer.value != wanted[answer.command])
+            session.settingsError =
+                NetError{NetFailure::SettingsRejected,
+                         "server set " + what + " " + std::to_string(answer.value) +
+                             " instead of " + std::to_string(wanted[answer.command])};
+    }
+    if (std::ranges::any_of(session.settingAsked, [](bool asked) { return asked; }))
         return;
     if (session.settingsError)
         failOpen(*session.settingsError);
@@ -588,37 +860,26 @@ void NetLine::Impl::changeBaud(const SetBaudCommand &command)
     if (!session || session->state != Session::State::Open ||
         session->generation != command.generation || session->kind != NetAddress::Kind::Rfc2217)
         return;
-    const sergensio_done done = [](sergensio *, int e, unsigned v, void *d) {
-        auto &s = *static_cast<Session *>(d);
-        s.impl->laterBaudAnswered(s, e, v);
-    };
-    int rv = sergensio_baud(gensio_to_sergensio(session->io), static_cast<unsigned>(command.baud),
-                            done, session);
-    if (!rv) {
-        session->asked.push_back(command.baud);
-        return;
-    }
-    deliver(session->generation, [&] {
-        if (m_events.settingsRejected)
-            m_events.settingsRejected({NetFailure::SettingsRejected, gensio_err_to_str(rv)});
-    });
+    session->telnet->request(Rfc2217Codec::kSetBaudRate, static_cast<std::uint32_t>(command.baud));
+    session->asked.push_back(command.baud);
+    session->wire += std::exchange(session->telnet->output(), {});
+    flushWire(*session);
 }
 
-void NetLine::Impl::laterBaudAnswered(Session &session, int err, unsigned got)
+void NetLine::Impl::laterBaudAnswered(Session &session, const Rfc2217Codec::Answer &answer)
 {
-    if (session.state != Session::State::Open || session.asked.empty())
+    if (answer.command != Rfc2217Codec::kSetBaudRate || session.asked.empty())
         return;
     // The server answers in order, so the oldest question is the one being answered.
     const int wanted = session.asked.front();
     session.asked.pop_front();
     std::optional<NetError> error;
-    if (err)
-        error = NetError{NetFailure::SettingsRejected,
-                         std::string("baud rate: ") + gensio_err_to_str(err)};
-    else if (got != static_cast<unsigned>(wanted))
-        error =
-            NetError{NetFailure::SettingsRejected, "server set baud rate " + std::to_string(got) +
-                                                       " instead of " + std::to_string(wanted)};
+    if (answer.malformed)
+        error = NetError{NetFailure::SettingsRejected, "server answered baud rate malformed"};
+    else if (answer.value != static_cast<std::uint32_t>(wanted))
+        error = NetError{NetFailure::SettingsRejected, "server set baud rate " +
+                                                           std::to_string(answer.value) +
+                                                           " instead of " + std::to_string(wanted)};
     if (!error)
         return;
     deliver(session.generation, [&] {
@@ -638,6 +899,8 @@ int NetLine::Impl::onEvent(gensio *, void *userData, int event, int err, unsigne
     case GENSIO_EVENT_WRITE_READY:
         if (session.state == Session::State::Open)
             session.impl->flushOutbox();
+        else if (session.state != Session::State::Closing)
+            session.impl->flushWire(session);
         return 0;
     default:
         return GE_NOTSUP;
@@ -653,21 +916,37 @@ void NetLine::Impl::onRead(Session &session, int err, const unsigned char *buf,
         connectionBroke(session, err);
         return;
     }
-    std::string data(reinterpret_cast<const char *>(buf), *buflen);
+    const std::string_view bytes(reinterpret_cast<const char *>(buf), *buflen);
+    std::string data = session.telnet ? session.telnet->feed(bytes) : std::string(bytes);
     if (session.state != Session::State::Open) {
-        session.early += data;
-        return;
+        session.early.append(data, 0, std::min(data.size(), kEarlyBytes - session.early.size()));
+    } else if (!data.empty()) {
+        deliver(session.generation, [&] {
+            if (m_events.received)
+                m_events.received(std::move(data));
+        });
     }
-    deliver(session.generation, [&] {
-        if (m_events.received)
-            m_events.received(std::move(data));
-    });
+    // The event may have closed or replaced the session.
+    if (session.telnet && m_session.get() == &session && session.state != Session::State::Closing) {
+        telnetHeard(session);
+        if (m_session.get() == &session)
+            flushWire(session);
+    }
 }
 
 void NetLine::Impl::connectionBroke(Session &session, int err)
 {
     if (session.state != Session::State::Open) {
-        failOpen(gensioError(err, Stage::Connect));
+        if (session.state == Session::State::Connecting) {
+            failOpen(gensioError(err));
+            return;
+        }
+        // A serial server that cannot have its device takes the connection, says why in a
+        // line of text and closes it.
+        const std::string said = quotable(session.early);
+        failOpen({NetFailure::Closed,
+                  said.empty() ? "the server closed the connection without a word"
+                               : "the server closed the connection, saying \"" + said + "\""});
         return;
     }
     const std::uint64_t generation = session.generation;
@@ -685,10 +964,30 @@ void NetLine::Impl::connectionBroke(Session &session, int err)
     });
 }
 
+bool NetLine::Impl::flushWire(Session &session)
+{
+    if (!session.wire.empty()) {
+        gensiods count = 0;
+        if (int rv = gensio_write(session.io, &count, session.wire.data(), session.wire.size(),
+                                  nullptr)) {
+            connectionBroke(session, rv);
+            return false;
+        }
+        session.wire.erase(0, count);
+    }
+    if (!session.wire.empty())
+        gensio_set_write_callback_enable(session.io, true);
+    else if (session.state != Session::State::Open)
+        gensio_set_write_callback_enable(session.io, false);
+    return true;
+}
+
 void NetLine::Impl::flushOutbox()
 {
     Session *session = m_session.get();
     if (!session || session->state != Session::State::Open)
+        return;
+    if (!flushWire(*session) || !session->wire.empty())
         return;
 
     // gensio_write() runs without our lock so no gensio path can ever wait on it; only this
@@ -698,15 +997,22 @@ void NetLine::Impl::flushOutbox()
     std::uint64_t generation;
     {
         std::lock_guard lock(m_mutex);
-        chunk.assign(m_outbox, 0, std::min(m_outbox.size(), kWriteChunk));
+        const std::size_t limit = session->telnet ? kTelnetChunk : kWriteChunk;
+        chunk.assign(m_outbox, 0, std::min(m_outbox.size(), limit));
         generation = m_generation;
     }
     gensiods count = 0;
-    int rv =
-        chunk.empty() ? 0 : gensio_write(session->io, &count, chunk.data(), chunk.size(), nullptr);
-    if (rv) {
-        connectionBroke(*session, rv);
-        return;
+    if (session->telnet) {
+        // Escaped, the chunk is the telnet layer's: taken whole.
+        session->wire = Rfc2217Codec::escape(chunk);
+        count = chunk.size();
+        if (!flushWire(*session))
+            return;
+    } else if (!chunk.empty()) {
+        if (int rv = gensio_write(session->io, &count, chunk.data(), chunk.size(), nullptr)) {
+            connectionBroke(*session, rv);
+            return;
+        }
     }
     bool more;
     {
@@ -715,23 +1021,49 @@ void NetLine::Impl::flushOutbox()
             m_outbox.erase(0, count);
         more = !m_outbox.empty();
     }
-    gensio_set_write_callback_enable(session->io, more);
+    gensio_set_write_callback_enable(session->io, more || !session->wire.empty());
 }
 
-void NetLine::Impl::onTimer(gensio_timer *, void *data)
+void NetLine::Impl::deadlinePassed()
 {
-    auto *impl = static_cast<Impl *>(data);
-    Session *session = impl->m_session.get();
-    if (session && (session->state == Session::State::Connecting ||
-                    session->state == Session::State::Configuring))
-        impl->failOpen(gensioError(GE_TIMEDOUT, Stage::Connect));
+    if (m_quitting) {
+        m_abandon = true;
+        return;
+    }
+    Session *session = m_session.get();
+    if (!session)
+        return;
+    const std::string within = " within " + seconds(session->timeout);
+    switch (session->state) {
+    case Session::State::Resolving:
+        failOpen({NetFailure::HostNotFound, "its name could not be looked up: no answer" + within});
+        return;
+    case Session::State::Connecting:
+        failOpen(gensioError(GE_TIMEDOUT));
+        return;
+    case Session::State::Negotiating: {
+        const Rfc2217Codec &telnet = *session->telnet;
+        std::string what = "the server did not answer COM-PORT-OPTION";
+        if (telnet.comPort() == Rfc2217Codec::Agreement::Agreed)
+            what = "the server agreed to COM-PORT-OPTION but did not answer the line settings";
+        else if (telnet.heardTelnet())
+            what = "the server sent Telnet options but did not answer COM-PORT-OPTION";
+        failOpen({NetFailure::NoAnswer, what + within});
+        return;
+    }
+    case Session::State::Settling:
+    case Session::State::Open:
+    case Session::State::Closing:
+        return;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
 
-NetLine::NetLine(Events events) : d(std::make_shared<Impl>(std::move(events)))
+NetLine::NetLine(Events events, NetLineOptions options)
+    : d(std::make_shared<Impl>(std::move(events), std::move(options)))
 {
-    d->start(d);
+    d->start();
 }
 
 NetLine::~NetLine()
@@ -767,18 +1099,17 @@ void NetLine::close()
 std::optional<NetAddress> parseNetAddress(std::string_view url)
 {
     NetAddress address{};
-    constexpr std::string_view rfc2217Scheme = "rfc2217://";
-    constexpr std::string_view tcpScheme = "tcp://";
-    if (url.starts_with(rfc2217Scheme)) {
+    switch (DeviceMap::networkScheme(url)) {
+    case DeviceMap::NetScheme::Rfc2217:
         address.kind = NetAddress::Kind::Rfc2217;
-        url.remove_prefix(rfc2217Scheme.size());
-    } else if (url.starts_with(tcpScheme)) {
+        break;
+    case DeviceMap::NetScheme::Tcp:
         address.kind = NetAddress::Kind::Tcp;
-        url.remove_prefix(tcpScheme.size());
-    } else {
+        break;
+    case DeviceMap::NetScheme::None:
         return std::nullopt;
     }
-
+    url.remove_prefix(url.find("://") + 3);
     std::string_view host;
     std::string_view port;
     if (url.starts_with('[')) {

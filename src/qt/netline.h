@@ -7,9 +7,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-// A projector serial line reached over the network through a ser2net style server, either as
-// telnet with COM-PORT-OPTION (rfc2217://) or as a raw TCP byte stream (tcp://).
+// A projector serial line reached over the network through a serial server, either as telnet
+// with COM-PORT-OPTION (rfc2217://) or as a raw TCP byte stream (tcp://). gensio carries the TCP
+// connection; the Telnet and RFC 2217 layer is our own (Rfc2217Codec), so that servers that
+// negotiate in another order work, and so that closing never waits on the server.
 //
 // Qt-free on purpose: the Qt layer wraps it and marshals the events to its own thread.
 
@@ -19,16 +22,49 @@ struct NetAddress {
     int port;
 };
 
-// "rfc2217://HOST:PORT" or "tcp://HOST:PORT" (also "[IPv6]:PORT"). nullopt for anything else,
-// including a port outside 1..65535, an empty host, or a host with characters that could be
-// mistaken for gensio syntax.
+// "rfc2217://HOST:PORT" or "tcp://HOST:PORT" (also "[IPv6]:PORT"; the scheme in any case).
+// nullopt for anything else, including a port outside 1..65535, an empty host, or a host with
+// characters that could be mistaken for gensio syntax.
 std::optional<NetAddress> parseNetAddress(std::string_view url);
 
-enum class NetFailure { HostNotFound, Refused, TimedOut, SettingsRejected, Other };
+// HostNotFound: the name could not be looked up (in time). NoAnswer: the server took the
+// connection but never answered COM-PORT-OPTION or the line settings. Closed: the server closed
+// the connection before the line was set up (the detail quotes what it said, if anything).
+enum class NetFailure {
+    HostNotFound,
+    Refused,
+    TimedOut,
+    SettingsRejected,
+    NoAnswer,
+    Closed,
+    Other
+};
 
 struct NetError {
     NetFailure failure;
-    std::string detail;  // gensio's own words where gensio gave any
+    std::string detail;  // what went wrong, in gensio's or the server's words where they gave any
+};
+
+// What a name lookup found: numeric addresses in the order to try them, or why there are none.
+struct NameLookup {
+    std::vector<std::string> addresses;
+    std::string error;
+};
+
+// Looks a host name up. It may block as long as it likes: NetLine runs it on a thread of its own
+// and abandons it when the opening times out or is closed first.
+using NameResolver = std::function<NameLookup(const std::string &host)>;
+
+// getaddrinfo(), TCP addresses in its order.
+NameLookup systemNameLookup(const std::string &host);
+
+struct NetLineOptions {
+    NameResolver resolver = systemNameLookup;
+    // A tcp:// connection counts as open once it has stayed up this long plus twice the time
+    // the TCP handshake took (1 s at most): a serial server that cannot open its device still
+    // accepts the connection, then sends a line of text and closes it within about one round
+    // trip. Bytes that arrive meanwhile are delivered once it counts as open.
+    std::chrono::milliseconds settle{100};
 };
 
 class NetLine {
@@ -48,8 +84,11 @@ public:
         std::function<void(NetError)> settingsRejected;
     };
 
-    explicit NetLine(Events events);
-    // Closes and joins the line's thread; safe at any moment, also mid-connect.
+    // Starts the line's thread; throws std::system_error when no thread can be started (and
+    // std::runtime_error when gensio cannot set up its event loop), leaving nothing behind.
+    explicit NetLine(Events events, NetLineOptions options = {});
+    // Closes and joins the line's thread; safe at any moment, also mid-connect or mid-lookup,
+    // and returns within about a second whatever the server does.
     ~NetLine();
 
     NetLine(const NetLine &) = delete;
@@ -58,8 +97,8 @@ public:
     NetLine &operator=(NetLine &&) = delete;
 
     // Asynchronous: returns at once, the outcome arrives as opened(). Cancels any earlier
-    // connection or attempt without events. The timeout covers the whole opening, including
-    // the rfc2217 negotiation.
+    // connection or attempt without events. The timeout covers the whole opening: the name
+    // lookup, the connection and the rfc2217 negotiation.
     void open(const NetAddress &address, int baud,
               std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
@@ -72,7 +111,7 @@ public:
     bool write(std::string_view frame, std::size_t bound);
 
     // Bytes handed to write() that gensio has not yet taken. For tcp gensio hands them straight
-    // to the socket; for rfc2217 its telnet layer may hold up to ~4 KiB more on their way.
+    // to the socket; for rfc2217 the telnet layer may hold up to ~4 KiB more on their way.
     std::size_t pending() const;
 
     // No events are delivered once this returns (unless called from inside an event, where the

@@ -18,6 +18,9 @@ SerialErrorCode codeFor(NetFailure failure)
         return SerialErrorCode::TimedOut;
     case NetFailure::SettingsRejected:
         return SerialErrorCode::SettingsRejected;
+    case NetFailure::NoAnswer:
+        return SerialErrorCode::NoAnswer;
+    case NetFailure::Closed:
     case NetFailure::Other:
         break;
     }

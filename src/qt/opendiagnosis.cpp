@@ -251,9 +251,14 @@ std::string describeNetFailure(int port, const std::string &url, SerialErrorCode
     const std::string host = address ? address->host : url;
     const std::string portNumber = address ? std::to_string(address->port) : "PORT";
     switch (failure) {
-    case SerialErrorCode::HostNotFound:
-        return tried + "the host \"" + host + "\" was not found.\nCheck the name given with " +
-               option + ", or give the serial server's IP address instead.";
+    case SerialErrorCode::HostNotFound: {
+        std::string why = detail;
+        if (!why.empty() && why[0] >= 'a' && why[0] <= 'z')
+            why[0] = char(why[0] - 'a' + 'A');
+        return tried + "the host \"" + host + "\" was not found." +
+               (why.empty() ? "" : " " + why + ".") + "\nCheck the name given with " + option +
+               ", or give the serial server's IP address instead.";
+    }
     case SerialErrorCode::ConnectionRefused:
         return tried +
                "the connection was refused.\nCheck that the serial server (ser2net) runs on " +
@@ -266,6 +271,10 @@ std::string describeNetFailure(int port, const std::string &url, SerialErrorCode
                ".";
     case SerialErrorCode::SettingsRejected:
         return tried + "the server rejected the line settings (" + detail +
+               ").\nSet up its port for RFC 2217 (accepter: telnet(rfc2217),tcp," + portNumber +
+               " in ser2net), or use tcp:// and set the speed on the server.";
+    case SerialErrorCode::NoAnswer:
+        return tried + "nothing answered the RFC 2217 negotiation (" + detail +
                ").\nSet up its port for RFC 2217 (accepter: telnet(rfc2217),tcp," + portNumber +
                " in ser2net), or use tcp:// and set the speed on the server.";
     case SerialErrorCode::BadSettings:

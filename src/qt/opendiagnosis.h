@@ -14,7 +14,8 @@ std::string describeOpenFailure(int port, const std::string &path, SerialErrorCo
                                 const std::string &detail);
 
 // The same for a network port (rfc2217:// or tcp://): HostNotFound, ConnectionRefused,
-// TimedOut, SettingsRejected, BadSettings (not an address) or Other with the library's words.
+// TimedOut, SettingsRejected, NoAnswer, BadSettings (not an address) or Other with the library's
+// (or the server's) words.
 std::string describeNetFailure(int port, const std::string &url, SerialErrorCode failure,
                                const std::string &detail);
 

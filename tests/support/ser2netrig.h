@@ -139,7 +139,24 @@ public:
                bind("/resolv.conf", "/etc/resolv.conf");
     }
 
-private:
+    // A listener on 127.0.0.1:port, or -1.
+    static int listenOnPort(int port)
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int one = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+            ::listen(fd, 4) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+
     static bool isListening(int port)
     {
         std::ifstream tcp("/proc/net/tcp");
@@ -156,6 +173,7 @@ private:
         return false;
     }
 
+private:
     std::vector<Connection> m_connections;
     std::string m_folder;
     pid_t m_pid = -1;

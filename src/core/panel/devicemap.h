@@ -13,9 +13,31 @@ struct DeviceMap {
     const std::string &path(int port) const { return port == 2 ? com2 : com1; }
     bool isNetwork(int port) const { return isNetworkName(path(port)); }
 
+    enum class NetScheme { None, Rfc2217, Tcp };
+
+    // The one test of whether a port name is a network address: by its scheme, which is
+    // case-insensitive as in any URL ("RFC2217://HOST:PORT" too).
+    static NetScheme networkScheme(std::string_view name)
+    {
+        const auto schemeIs = [name](std::string_view scheme) {
+            if (name.size() < scheme.size() + 3 || name.substr(scheme.size(), 3) != "://")
+                return false;
+            for (std::size_t i = 0; i < scheme.size(); ++i) {
+                const char c = name[i];
+                if ((c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c) != scheme[i])
+                    return false;
+            }
+            return true;
+        };
+        if (schemeIs("rfc2217"))
+            return NetScheme::Rfc2217;
+        if (schemeIs("tcp"))
+            return NetScheme::Tcp;
+        return NetScheme::None;
+    }
     static bool isNetworkName(std::string_view name)
     {
-        return name.starts_with("rfc2217://") || name.starts_with("tcp://");
+        return networkScheme(name) != NetScheme::None;
     }
     // Whether a name can stand for a port: not empty, and no control character in it. A NUL
     // would cut the name short where the system reads it, and a line break would be written

@@ -16,6 +16,7 @@ enum class SerialErrorCode {
     ConnectionRefused = 7,
     TimedOut = 8,
     SettingsRejected = 9,
+    NoAnswer = 10,
     Other = 99,
 };
 
