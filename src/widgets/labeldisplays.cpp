@@ -13,6 +13,19 @@ LabelDisplays::LabelDisplays(TrafficLabel *txd, TrafficLabel *rxd, TrafficLabel 
 
 void LabelDisplays::show(TrafficLabel *label, std::string_view text)
 {
+    holdBackPainting(label);
+    label->setTraffic(text);
+}
+
+void LabelDisplays::appendRxd(std::string_view more)
+{
+    TrafficLabel *label = m_labels[1];
+    holdBackPainting(label);
+    label->appendTraffic(more);
+}
+
+void LabelDisplays::holdBackPainting(TrafficLabel *label)
+{
     // Unasked text can arrive in a thousand pieces a second, each changing the RXD display:
     // far more often than a screen shows a frame, and each painting lays the text out afresh.
     // A change within a frame of the last painting holds its painting back to the end of that
@@ -26,7 +39,6 @@ void LabelDisplays::show(TrafficLabel *label, std::string_view text)
     } else {
         m_sincePainted.start();
     }
-    label->setTraffic(text);
 }
 
 void LabelDisplays::paintHeldBack()

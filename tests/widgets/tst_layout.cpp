@@ -5,10 +5,11 @@
 #include <QPushButton>
 #include <set>
 
+#include "core/protocol/rendering.h"
+#include "support/panelfixture.h"
+#include "widgets/controls.h"
 #include "widgets/layouttable.h"
 #include "widgets/views.h"
-#include "support/panelfixture.h"
-#include "core/protocol/rendering.h"
 
 namespace {
 
@@ -321,12 +322,20 @@ void TestLayout::longTrafficShowsAsTheWholeTextWould()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    // 20,000 unasked characters, among them runs with no space to wrap at.
+    // 20,000 unasked characters, among them runs with no space to wrap at, in receive events
+    // that end before, across and after the beginning the display lays out.
     std::string unasked;
     for (int i = 0; unasked.size() < 20000; ++i)
         unasked += i % 7 == 0 ? std::string(40, '\x06') : "0123456789ABCDEF\r\n";
-    panel.comm.receive(unasked);
     auto *rxd = panel.get<QLabel>("Label12");
+    std::size_t from = 0;
+    for (const std::size_t end :
+         {std::size_t(300), std::size_t(700), std::size_t(5000), unasked.size()}) {
+        panel.comm.receive(std::string_view(unasked).substr(from, end - from));
+        from = end;
+        const QString whole = QString::fromStdString(renderTraffic(unasked.substr(0, end)));
+        QCOMPARE(rxd->text(), whole.left(int(TrafficLabel::kLaidOutChars)));
+    }
     const QString whole = QString::fromStdString(renderTraffic(unasked));
     QVERIFY(rxd->text().size() < whole.size());
 
@@ -341,7 +350,13 @@ void TestLayout::longTrafficShowsAsTheWholeTextWould()
     reference.setAutoFillBackground(true);
     reference.setFixedSize(rxd->size());
     QCOMPARE(rxd->grab().toImage(), reference.grab().toImage());
+
+    // A screen reader that comes gets the whole text, and then what is added to it.
+    QAccessible::setActive(true);
     QCOMPARE(accessibleName(rxd), whole);
+    panel.comm.receive("more");
+    QCOMPARE(accessibleName(rxd), QString::fromStdString(renderTraffic(unasked + "more")));
+    QAccessible::setActive(false);
 }
 
 QTEST_MAIN(TestLayout)
