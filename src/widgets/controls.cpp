@@ -124,6 +124,17 @@ QString laidOut(std::string_view text)
 
 }  // namespace
 
+bool TrafficLabel::laysOutAnew(std::string_view text) const
+{
+    const std::string_view shown = text.substr(0, kLaidOutChars);
+    return this->text() != QLatin1StringView(shown.data(), static_cast<qsizetype>(shown.size()));
+}
+
+bool TrafficLabel::laysOutAnewAppending(std::string_view more) const
+{
+    return !more.empty() && m_traffic.size() < kLaidOutChars;
+}
+
 void TrafficLabel::setTraffic(std::string_view text)
 {
     if (text == m_traffic)

@@ -78,6 +78,11 @@ public:
     void appendTraffic(std::string_view more);
     const std::string &traffic() const { return m_traffic; }
 
+    // Whether setTraffic(text), or appendTraffic(more), changes what the label lays out and
+    // paints.
+    bool laysOutAnew(std::string_view text) const;
+    bool laysOutAnewAppending(std::string_view more) const;
+
 private:
     void accessibilityActiveChanged(bool active) override;
     void updateAccessibleName();

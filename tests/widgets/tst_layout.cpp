@@ -8,6 +8,7 @@
 #include "core/protocol/rendering.h"
 #include "support/panelfixture.h"
 #include "widgets/controls.h"
+#include "widgets/labeldisplays.h"
 #include "widgets/layouttable.h"
 #include "widgets/views.h"
 
@@ -55,6 +56,7 @@ private Q_SLOTS:
     void accessibleNamesAreTheCaptionsAndTexts();
     void displaysShowMarkupAsPlainText();
     void longTrafficShowsAsTheWholeTextWould();
+    void trafficBeyondWhatIsLaidOutPaintsNothing();
 };
 
 void TestLayout::tableHoldsEveryControlOnce()
@@ -357,6 +359,24 @@ void TestLayout::longTrafficShowsAsTheWholeTextWould()
     panel.comm.receive("more");
     QCOMPARE(accessibleName(rxd), QString::fromStdString(renderTraffic(unasked + "more")));
     QAccessible::setActive(false);
+}
+
+void TestLayout::trafficBeyondWhatIsLaidOutPaintsNothing()
+{
+    PanelFixture panel;
+    QVERIFY(panel.start());
+    ctrlH(panel);
+    auto *rxd = panel.get<TrafficLabel>("Label12");
+    QVERIFY(rxd->isVisible());
+    QTRY_VERIFY(rxd->updatesEnabled());
+    // A frame of the screen after the last painting, a change is painted at once; the next,
+    // within that frame, would hold its painting back to the end of the frame.
+    QTest::qWait(2 * LabelDisplays::kFrameMs);
+    panel.comm.receive(std::string(600, 'u'));
+    const bool painting = rxd->updatesEnabled();
+    panel.comm.receive("more");
+    QCOMPARE(rxd->updatesEnabled(), painting);
+    QCOMPARE(rxd->traffic(), renderTraffic(std::string(600, 'u') + "more"));
 }
 
 QTEST_MAIN(TestLayout)
