@@ -10,9 +10,9 @@
 // stage the program dumps the counts twice, each dump named by the characters received before,
 // a count P and what it counts: P pieces handed to the panel (everything the window's thread
 // does for them at once, the event loop's later work left out), then P paintings of the RXD
-// display. Then it hands
-// over P more pieces at the pace of the line's thread and prints how often they had the RXD
-// display painted. Outside callgrind the counts are not taken.
+// display. Then it hands over P more pieces at the pace of the line's thread and prints how
+// often they had the RXD display painted, a figure of real time that only a run outside
+// callgrind gives right. Outside callgrind the instructions are not counted.
 
 #include <valgrind/callgrind.h>
 
