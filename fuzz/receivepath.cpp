@@ -15,14 +15,15 @@
 //
 // Properties after every step: rxBuffer holds at most kMaxRenderedChars characters, the
 // displays only ever hold printable ASCII, awaitingReply is 0 or 1; after a receive event the
-// RXD display is the rendering of all of rxBuffer, awaitingReply is 0, and the status display
-// holds what decoding that rendering gives, or what it held before.
+// RXD display, which a receive event mostly adds to, is the rendering of all of rxBuffer made
+// afresh, awaitingReply is 0, and the status display holds what decoding that rendering gives,
+// or what it held before.
 //
 // An input ends once it has done enough that more of the same finds nothing new, so that no
 // input runs for long:
 // - after kMaxReceiveEvents receive events, or once the buffer's sizes over its receive events
-//   pass kMaxShownChars, since every receive event renders and shows all of rxBuffer again
-//   (128 events on a full buffer took a third of a second);
+//   pass kMaxShownChars, since the check after every receive event renders all of rxBuffer
+//   afresh (128 events on a full buffer took a third of a second);
 // - after kMaxSends frames sent, open port or not, which lets a 5 ms repeat run to the hold's
 //   last-resort stop (without it, a hold pressed again and again took half a second).
 // Inputs like those came to fill the working corpus and slowed a campaign to a fifth of its
@@ -69,6 +70,7 @@ public:
         ++txdChanges;
     }
     void setRxd(std::string_view text) override { rxd = checked(text); }
+    void appendRxd(std::string_view more) override { rxd += checked(more); }
     void setStatus(std::string_view text) override { status = checked(text); }
     void setFrame8Visible(bool visible) override { frame8Visible = visible; }
     void setTxdToolTip(std::string_view text) override { checked(text); }

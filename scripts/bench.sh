@@ -3,14 +3,15 @@
 # target. Figures are measurements, not tests: a slow or busy machine gives worse figures, never
 # a failure. The exit status is 0 unless a benchmark could not run at all.
 #
-#   scripts/bench.sh [FIGURE...]    FIGURE: pure repeat latency flood startup idle (default: all)
+#   scripts/bench.sh [FIGURE...]    FIGURE: pure repeat latency flood receive startup idle
+#                                   (default: all)
 #
 # KORU_BENCH_DIR chooses another build directory. See docs/performance.md.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 root=$PWD
 dir=${KORU_BENCH_DIR:-build-bench}
-all=(pure repeat latency flood startup idle)
+all=(pure repeat latency flood receive startup idle)
 figures=("$@")
 [ ${#figures[@]} -eq 0 ] && figures=("${all[@]}")
 for figure in "${figures[@]}"; do
@@ -38,8 +39,8 @@ fi
 generator=(-G Ninja)
 [ -f "$dir/CMakeCache.txt" ] && generator=()
 cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DKORU_BENCH=ON >/dev/null || exit 1
-cmake --build "$dir" --target koru-panel projector-sim bench_panel bench_pure bench_barewindow \
-    bench_startup >/dev/null || { echo "bench: the build failed" >&2; exit 1; }
+cmake --build "$dir" --target koru-panel projector-sim bench_panel bench_pure bench_receive \
+    bench_barewindow bench_startup >/dev/null || { echo "bench: the build failed" >&2; exit 1; }
 panel=$root/$dir/src/app/koru-panel
 sim=$root/$dir/src/app/projector-sim
 bench=$root/$dir/bench
@@ -88,6 +89,31 @@ for figure in repeat latency flood; do
         tee -a "$out"
     [ "${PIPESTATUS[0]}" -eq 0 ] || { cat "$work/$figure.err"; could_not "$figure"; }
 done
+
+if wants receive; then
+    echo "# instructions (callgrind) of one 20-byte receive event and of one painting of the RXD" \
+        "display, after N characters received" | tee -a "$out"
+    if valgrind --tool=callgrind --collect-atstart=no --callgrind-out-file="$work/receive.out" \
+        "$bench/bench_receive" >"$work/receive.txt" 2>"$work/receive.err"; then
+        # Each dump is named "N P WHAT": N characters received before, P times WHAT counted.
+        for dump in "$work"/receive.out.{1..99}; do
+            [ -f "$dump" ] || break
+            sed -n -e 's/^desc: Trigger: Client Request: /name /p' -e 's/^totals: /total /p' "$dump"
+        done | awk '$1 == "name" { n = $2; p = $3; what = $4; for (i = 5; i <= NF; ++i) what = what " " $i }
+                    $1 == "total" { each = $2 / p
+                                    printf "receive %6d characters received: %10.0f instructions per %s\n", n, each, what
+                                    if (what in first) {
+                                        met = each <= 1.1 * first[what] ? "met" : "MISSED"
+                                        printf "receive   %d against %d characters: %.2f times  [target: no more, within 10 %%: %s]\n", n, firsts[what], each / first[what], met
+                                    } else { first[what] = each; firsts[what] = n } }' |
+            tee -a "$out"
+        # The paintings at the line's pace are counted in real time, outside callgrind.
+        "$bench/bench_receive" 2>>"$work/receive.err" | grep '^receive' | tee -a "$out"
+    else
+        cat "$work/receive.err"
+        could_not receive
+    fi
+fi
 
 if wants startup || wants idle; then
     # An X display of our own, and one simulated projector for the panel's COM1.

@@ -103,14 +103,70 @@ EtchedFrame::EtchedFrame(QWidget *parent) : QFrame(parent)
     setFrameStyle(QFrame::Box | QFrame::Sunken);
 }
 
+TrafficLabel::TrafficLabel(const QString &text, QWidget *parent)
+    : QLabel(text, parent), m_accessibilityActive(QAccessible::isActive())
+{
+    QAccessible::installActivationObserver(this);
+}
+
+TrafficLabel::~TrafficLabel()
+{
+    QAccessible::removeActivationObserver(this);
+}
+
+namespace {
+
+QString laidOut(std::string_view text)
+{
+    const std::string_view shown = text.substr(0, TrafficLabel::kLaidOutChars);
+    return QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size()));
+}
+
+}  // namespace
+
+bool TrafficLabel::laysOutAnew(std::string_view text) const
+{
+    const std::string_view shown = text.substr(0, kLaidOutChars);
+    return this->text() != QLatin1StringView(shown.data(), static_cast<qsizetype>(shown.size()));
+}
+
+bool TrafficLabel::laysOutAnewAppending(std::string_view more) const
+{
+    return !more.empty() && m_traffic.size() < kLaidOutChars;
+}
+
 void TrafficLabel::setTraffic(std::string_view text)
 {
     if (text == m_traffic)
         return;
     m_traffic = text;
-    const std::string_view shown = text.substr(0, kLaidOutChars);
-    setText(QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size())));
-    setAccessibleName(shown.size() < text.size()
-                          ? QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()))
-                          : QString());
+    setText(laidOut(m_traffic));
+    updateAccessibleName();
+}
+
+void TrafficLabel::appendTraffic(std::string_view more)
+{
+    if (more.empty())
+        return;
+    const bool laidOutGrows = m_traffic.size() < kLaidOutChars;
+    m_traffic.append(more);
+    if (laidOutGrows)
+        setText(laidOut(m_traffic));
+    updateAccessibleName();
+}
+
+void TrafficLabel::accessibilityActiveChanged(bool active)
+{
+    m_accessibilityActive = active;
+    updateAccessibleName();
+}
+
+void TrafficLabel::updateAccessibleName()
+{
+    // A name left empty is the label's text: the whole text when it is all laid out.
+    if (m_accessibilityActive && m_traffic.size() > kLaidOutChars)
+        setAccessibleName(
+            QString::fromLatin1(m_traffic.data(), static_cast<qsizetype>(m_traffic.size())));
+    else if (!accessibleName().isEmpty())
+        setAccessibleName(QString());
 }

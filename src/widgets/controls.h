@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAccessible>
 #include <QColor>
 #include <QFont>
 #include <QFrame>
@@ -62,16 +63,30 @@ public:
 // A display of traffic: the TXD, RXD and status displays. Its text can be tens of thousands of
 // characters long while its box shows a line or two, so only a beginning that fills the box
 // many times over is laid out: what it shows is the same, at a fraction of the cost. A screen
-// reader still gets the whole text.
-class TrafficLabel : public QLabel {
+// reader gets the whole text as the accessible name, kept up to date while assistive
+// technology is active: made afresh at every receive event, a name of tens of thousands of
+// characters would cost more than all the rest of the event.
+class TrafficLabel : public QLabel, private QAccessible::ActivationObserver {
     Q_OBJECT
 public:
     static constexpr std::size_t kLaidOutChars = 1024;
 
-    using QLabel::QLabel;
+    explicit TrafficLabel(const QString &text, QWidget *parent = nullptr);
+    ~TrafficLabel() override;
+
     void setTraffic(std::string_view text);
+    void appendTraffic(std::string_view more);
     const std::string &traffic() const { return m_traffic; }
 
+    // Whether setTraffic(text), or appendTraffic(more), changes what the label lays out and
+    // paints.
+    bool laysOutAnew(std::string_view text) const;
+    bool laysOutAnewAppending(std::string_view more) const;
+
 private:
+    void accessibilityActiveChanged(bool active) override;
+    void updateAccessibleName();
+
     std::string m_traffic;
+    bool m_accessibilityActive;
 };

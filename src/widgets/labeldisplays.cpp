@@ -13,11 +13,27 @@ LabelDisplays::LabelDisplays(TrafficLabel *txd, TrafficLabel *rxd, TrafficLabel 
 
 void LabelDisplays::show(TrafficLabel *label, std::string_view text)
 {
+    if (label->laysOutAnew(text))
+        holdBackPainting(label);
+    label->setTraffic(text);
+}
+
+void LabelDisplays::appendRxd(std::string_view more)
+{
+    TrafficLabel *label = m_labels[1];
+    if (label->laysOutAnewAppending(more))
+        holdBackPainting(label);
+    label->appendTraffic(more);
+}
+
+void LabelDisplays::holdBackPainting(TrafficLabel *label)
+{
     // Unasked text can arrive in a thousand pieces a second, each changing the RXD display:
     // far more often than a screen shows a frame, and each painting lays the text out afresh.
     // A change within a frame of the last painting holds its painting back to the end of that
     // frame, with every other change meanwhile; a change after a quiet while is painted at
-    // once. The text itself is the label's at once either way.
+    // once. The text itself is the label's at once either way. A change beyond the beginning
+    // that the label lays out paints nothing, and holds nothing back.
     const qint64 sincePainted = m_sincePainted.isValid() ? m_sincePainted.elapsed() : kFrameMs;
     if (sincePainted < kFrameMs) {
         label->setUpdatesEnabled(false);
@@ -26,7 +42,6 @@ void LabelDisplays::show(TrafficLabel *label, std::string_view text)
     } else {
         m_sincePainted.start();
     }
-    label->setTraffic(text);
 }
 
 void LabelDisplays::paintHeldBack()

@@ -21,12 +21,14 @@ public:
 
     void setTxd(std::string_view text) override { show(m_labels[0], text); }
     void setRxd(std::string_view text) override { show(m_labels[1], text); }
+    void appendRxd(std::string_view more) override;
     void setStatus(std::string_view text) override { show(m_labels[2], text); }
     void setFrame8Visible(bool visible) override;
     void setTxdToolTip(std::string_view text) override;
 
 private:
     void show(TrafficLabel *label, std::string_view text);
+    void holdBackPainting(TrafficLabel *label);
     void paintHeldBack();
 
     std::array<TrafficLabel *, 3> m_labels;

@@ -30,6 +30,7 @@ public:
 
     void setTxd(std::string_view text) override { record(Target::Txd, txd = text); }
     void setRxd(std::string_view text) override { record(Target::Rxd, rxd = text); }
+    void appendRxd(std::string_view more) override { record(Target::Rxd, rxd += more); }
     void setStatus(std::string_view text) override { record(Target::Status, status = text); }
     void setFrame8Visible(bool visible) override
     {

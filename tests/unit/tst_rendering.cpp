@@ -57,7 +57,7 @@ private Q_SLOTS:
     void appendReceivedKeepsAtMostTheFirst32767Characters_data();
     void appendReceivedKeepsAtMostTheFirst32767Characters();
     void appendReceivedStartsAgainAfterBufferIsEmptied();
-    void incrementalRenderingEqualsRenderingAfresh();
+    void receiveBufferRendersAsRenderingAfresh();
 };
 
 void TestRendering::rendersTextAsDescribed_data()
@@ -256,28 +256,33 @@ void TestRendering::appendReceivedStartsAgainAfterBufferIsEmptied()
     QCOMPARE(qb(buffer), QByteArray("00\r"));
 }
 
-void TestRendering::incrementalRenderingEqualsRenderingAfresh()
+void TestRendering::receiveBufferRendersAsRenderingAfresh()
 {
-    // The receive buffer as it grows in random pieces, is emptied, and grows again past its
-    // bound: each rendering equals a fresh one of the same text.
+    // Pieces of every byte value, some long enough to reach the bound within a few events, and
+    // the buffer emptied now and then: text, rendering and what each event added all match a
+    // buffer kept with appendReceived and rendered whole.
     std::mt19937 random(7);
-    IncrementalRenderer renderer;
-    std::string buffer;
+    ReceiveBuffer buffer;
+    std::string expected;
     for (int event = 0; event < 3000; ++event) {
-        if (random() % 50 == 0)
+        if (random() % 40 == 0) {
             buffer.clear();
-        else if (random() % 97 == 0)
-            buffer = "other text";  // not a continuation of what was rendered
-        std::string piece(random() % 40, '\0');
+            expected.clear();
+        }
+        std::string piece(random() % 8 == 0 ? random() % 4000 : random() % 40, '\0');
         for (char &c : piece)
             c = static_cast<char>(random() % 256);
-        appendReceived(buffer, piece);
-        QCOMPARE(renderer.render(buffer), renderTraffic(buffer));
+        const std::string before = renderTraffic(expected);
+        const std::string added(buffer.append(piece));
+        appendReceived(expected, piece);
+        QCOMPARE(buffer.text(), expected);
+        QCOMPARE(buffer.rendering(), renderTraffic(expected));
+        QCOMPARE(before + added, buffer.rendering());
     }
-    const std::string full(kMaxRenderedChars + 100, 'x');
-    QCOMPARE(renderer.render(full), renderTraffic(full));
-    QCOMPARE(renderer.render(full + "more"), renderTraffic(full));
-    QCOMPARE(renderer.render(""), std::string(" "));
+    buffer.clear();
+    QCOMPARE(buffer.append(std::string(kMaxRenderedChars + 1, '\x06')),
+             std::string(kMaxRenderedChars, '&'));
+    QCOMPARE(buffer.append("more"), std::string_view());
 }
 
 QTEST_APPLESS_MAIN(TestRendering)

@@ -1,4 +1,5 @@
 #include <QtTest>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -6,7 +7,10 @@
 #include "core/panel/commandsender.h"
 #include "core/panel/intervaltimer.h"
 #include "core/panel/trafficmonitor.h"
+#include "core/protocol/holdbuttons.h"
 #include "core/protocol/oneshotbuttons.h"
+#include "core/protocol/rendering.h"
+#include "core/protocol/statusdecoder.h"
 #include "support/corepanel.h"
 #include "support/fakeserialcontrol.h"
 #include "support/goldentables.h"
@@ -77,6 +81,8 @@ private Q_SLOTS:
     void portChoiceHidesFiveSecondsAfterItIsShown();
     void displayTimeoutBlanksTxdRxdAndStatusInThatOrder();
     void endlessUnaskedTextIsBoundedAt32767Characters();
+    void rxdShowsAllOfTheBufferAfterEveryReceiveEvent_data();
+    void rxdShowsAllOfTheBufferAfterEveryReceiveEvent();
 };
 
 void TestTrafficMonitor::sendingC00WritesExactlyItsFourBytesAndShowsThem()
@@ -438,6 +444,57 @@ void TestTrafficMonitor::endlessUnaskedTextIsBoundedAt32767Characters()
     panel.at(500);
     panel.comm.receive("00\r");
     QCOMPARE(qb(panel.displays.rxd), QByteArray(" 0 0 CR "));
+}
+
+void TestTrafficMonitor::rxdShowsAllOfTheBufferAfterEveryReceiveEvent_data()
+{
+    QTest::addColumn<unsigned>("seed");
+    for (unsigned seed = 1; seed <= 8; ++seed)
+        QTest::addRow("seed %u", seed) << seed;
+}
+
+void TestTrafficMonitor::rxdShowsAllOfTheBufferAfterEveryReceiveEvent()
+{
+    // Receive events of every size, up to and past the buffer's bound, among sends, reply and
+    // display time-outs, holds and their releases: after each event the RXD display is the
+    // rendering of the whole buffer made afresh, and the status what decoding it gives.
+    QFETCH(unsigned, seed);
+    std::mt19937 random(seed);
+    Panel panel;
+    const HoldButton *held = nullptr;
+    for (int step = 0; step < 600; ++step) {
+        switch (random() % 6) {
+        case 0:
+        case 1: {
+            std::string bytes(random() % 10 == 0 ? random() % 9000 : 1 + random() % 30, '\0');
+            for (char &c : bytes)
+                c = "0AZ \x06\r\n\x7f\xff"[random() % 9];
+            const std::string statusBefore = panel.displays.status;
+            panel.comm.receive(bytes);
+            QCOMPARE(panel.displays.rxd, renderTraffic(panel.monitor.rxBuffer()));
+            const auto status = decodeStatus(panel.displays.rxd, panel.sender.lastCommand(),
+                                             panel.sender.idPrefix());
+            QCOMPARE(panel.displays.status, status.value_or(statusBefore));
+            break;
+        }
+        case 2:
+            panel.core.click(kOneShotButtons[random() % kOneShotButtons.size()]);
+            break;
+        case 3:
+        case 4:
+            panel.clock.advance(random() % 1200);
+            break;
+        case 5:
+            if (held) {
+                panel.core.release(*held);
+                held = nullptr;
+            } else {
+                held = &kHoldButtons[random() % kHoldButtons.size()];
+                panel.core.press(*held);
+            }
+            break;
+        }
+    }
 }
 
 QTEST_APPLESS_MAIN(TestTrafficMonitor)

@@ -5,10 +5,12 @@
 #include <QPushButton>
 #include <set>
 
+#include "core/protocol/rendering.h"
+#include "support/panelfixture.h"
+#include "widgets/controls.h"
+#include "widgets/labeldisplays.h"
 #include "widgets/layouttable.h"
 #include "widgets/views.h"
-#include "support/panelfixture.h"
-#include "core/protocol/rendering.h"
 
 namespace {
 
@@ -54,6 +56,7 @@ private Q_SLOTS:
     void accessibleNamesAreTheCaptionsAndTexts();
     void displaysShowMarkupAsPlainText();
     void longTrafficShowsAsTheWholeTextWould();
+    void trafficBeyondWhatIsLaidOutPaintsNothing();
 };
 
 void TestLayout::tableHoldsEveryControlOnce()
@@ -321,12 +324,20 @@ void TestLayout::longTrafficShowsAsTheWholeTextWould()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    // 20,000 unasked characters, among them runs with no space to wrap at.
+    // 20,000 unasked characters, among them runs with no space to wrap at, in receive events
+    // that end before, across and after the beginning the display lays out.
     std::string unasked;
     for (int i = 0; unasked.size() < 20000; ++i)
         unasked += i % 7 == 0 ? std::string(40, '\x06') : "0123456789ABCDEF\r\n";
-    panel.comm.receive(unasked);
     auto *rxd = panel.get<QLabel>("Label12");
+    std::size_t from = 0;
+    for (const std::size_t end :
+         {std::size_t(300), std::size_t(700), std::size_t(5000), unasked.size()}) {
+        panel.comm.receive(std::string_view(unasked).substr(from, end - from));
+        from = end;
+        const QString whole = QString::fromStdString(renderTraffic(unasked.substr(0, end)));
+        QCOMPARE(rxd->text(), whole.left(int(TrafficLabel::kLaidOutChars)));
+    }
     const QString whole = QString::fromStdString(renderTraffic(unasked));
     QVERIFY(rxd->text().size() < whole.size());
 
@@ -341,7 +352,31 @@ void TestLayout::longTrafficShowsAsTheWholeTextWould()
     reference.setAutoFillBackground(true);
     reference.setFixedSize(rxd->size());
     QCOMPARE(rxd->grab().toImage(), reference.grab().toImage());
+
+    // A screen reader that comes gets the whole text, and then what is added to it.
+    QAccessible::setActive(true);
     QCOMPARE(accessibleName(rxd), whole);
+    panel.comm.receive("more");
+    QCOMPARE(accessibleName(rxd), QString::fromStdString(renderTraffic(unasked + "more")));
+    QAccessible::setActive(false);
+}
+
+void TestLayout::trafficBeyondWhatIsLaidOutPaintsNothing()
+{
+    PanelFixture panel;
+    QVERIFY(panel.start());
+    ctrlH(panel);
+    auto *rxd = panel.get<TrafficLabel>("Label12");
+    QVERIFY(rxd->isVisible());
+    QTRY_VERIFY(rxd->updatesEnabled());
+    // A frame of the screen after the last painting, a change is painted at once; the next,
+    // within that frame, would hold its painting back to the end of the frame.
+    QTest::qWait(2 * LabelDisplays::kFrameMs);
+    panel.comm.receive(std::string(600, 'u'));
+    const bool painting = rxd->updatesEnabled();
+    panel.comm.receive("more");
+    QCOMPARE(rxd->updatesEnabled(), painting);
+    QCOMPARE(rxd->traffic(), renderTraffic(std::string(600, 'u') + "more"));
 }
 
 QTEST_MAIN(TestLayout)

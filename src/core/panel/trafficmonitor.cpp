@@ -51,28 +51,47 @@ void TrafficMonitor::send(const std::string &frame)
     }
 }
 
-void TrafficMonitor::showReceived(const std::string &text)
+void TrafficMonitor::showReceived(std::string_view added)
 {
-    // Received text grows between receive events; only what was added is rendered again.
-    const std::string &rendering = m_rxRenderer.render(text);
-    m_displays.setRxd(rendering);
+    // Unasked text can fill the buffer to its bound, some 98,000 rendered characters: a receive
+    // event adds its own part to what the display shows, and shows the whole only after the
+    // display showed something else.
+    const std::string &rendering = m_rxBuffer.rendering();
+    if (!m_rxdShowsBuffer) {
+        m_displays.setRxd(rendering);
+        m_rxdShowsBuffer = true;
+    } else if (!added.empty()) {
+        m_displays.appendRxd(added);
+    }
     if (auto status = decodeStatus(rendering, m_sent.lastCommand(), m_sent.idPrefix()))
         m_displays.setStatus(*status);
 }
 
 void TrafficMonitor::MSComm1_OnComm(std::string_view bytes)
 {
-    appendReceived(m_rxBuffer, bytes);
+    const std::string added(m_rxBuffer.append(bytes));
     m_awaitingReply = 0;
-    Hyouji(m_rxBuffer, Mode::Receive);
+    Hyouji(added, Mode::Receive);
+}
+
+void TrafficMonitor::emptyRxBuffer()
+{
+    m_rxBuffer.clear();
+    m_rxdShowsBuffer = false;
+}
+
+void TrafficMonitor::setRxd(std::string_view text)
+{
+    m_displays.setRxd(text);
+    m_rxdShowsBuffer = false;
 }
 
 void TrafficMonitor::Timer2_Timer()
 {
     if (m_awaitingReply == 1)
-        m_displays.setRxd(kTimeoutMark);
+        setRxd(kTimeoutMark);
     m_replyTimeout.setEnabled(false);
-    m_rxBuffer.clear();
+    emptyRxBuffer();
     m_awaitingReply = 0;
 }
 
@@ -85,7 +104,7 @@ void TrafficMonitor::Timer3_Timer()
 void TrafficMonitor::Timer4_Timer()
 {
     m_displays.setTxd("");
-    m_displays.setRxd("");
+    setRxd("");
     m_displays.setStatus("");
     m_displayTimeout.setEnabled(false);
 }
@@ -93,7 +112,7 @@ void TrafficMonitor::Timer4_Timer()
 void TrafficMonitor::reset()
 {
     m_awaitingReply = 0;
-    m_rxBuffer.clear();
+    emptyRxBuffer();
 }
 
 void TrafficMonitor::showPortSettings()
@@ -124,10 +143,10 @@ void TrafficMonitor::endHold()
     m_replyTimeout.setEnabled(false);
     m_displayTimeout.setEnabled(true);
     m_displays.setTxd("");
-    m_displays.setRxd("");
+    setRxd("");
     m_replyTimeout.setInterval(kNormalReplyTimeoutMs);
     m_displayTimeout.setInterval(kNormalDisplayTimeoutMs);
-    m_rxBuffer.clear();
+    emptyRxBuffer();
 }
 
 void TrafficMonitor::stop()

@@ -19,8 +19,9 @@ class SerialControl;
 // frame's time-out (Timer3), the display time-out (Timer4), awaitingReply and rxBuffer.
 class TrafficMonitor final : public FrameSink {
 public:
-    // Send mode writes the text to the line and shows it in the TXD display; receive mode
-    // shows it in the RXD display and decodes it.
+    // Send mode writes the text to the line and shows it in the TXD display. Receive mode shows
+    // the rendering of rxBuffer in the RXD display and decodes it; the text is what a receive
+    // event has just added to that rendering.
     enum class Mode : unsigned char { Send = 1, Receive = 2 };
 
     static constexpr int kPortSettingsMs = 5000;
@@ -59,14 +60,16 @@ public:
     std::uint8_t awaitingReply() const { return m_awaitingReply; }
     // Frames the open port could not take (its output buffer full), since the panel started.
     std::uint64_t droppedFrames() const { return m_droppedFrames; }
-    const std::string &rxBuffer() const { return m_rxBuffer; }
+    const std::string &rxBuffer() const { return m_rxBuffer.text(); }
     const IntervalTimer &replyTimeout() const { return m_replyTimeout; }
     const IntervalTimer &portSettingsTimeout() const { return m_portSettingsTimeout; }
     const IntervalTimer &displayTimeout() const { return m_displayTimeout; }
 
 private:
     void send(const std::string &frame);
-    void showReceived(const std::string &text);
+    void showReceived(std::string_view added);
+    void emptyRxBuffer();
+    void setRxd(std::string_view text);
 
     SerialControl &m_comm;
     PanelDisplays &m_displays;
@@ -76,6 +79,8 @@ private:
     IntervalTimer m_displayTimeout;       // Timer4
     std::uint8_t m_awaitingReply = 0;
     std::uint64_t m_droppedFrames = 0;
-    std::string m_rxBuffer;
-    IncrementalRenderer m_rxRenderer;
+    ReceiveBuffer m_rxBuffer;
+    // The RXD display shows the rendering of all of rxBuffer, so that what is received next is
+    // added to its end rather than the whole shown again.
+    bool m_rxdShowsBuffer = false;
 };

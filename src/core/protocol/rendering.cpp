@@ -40,23 +40,24 @@ std::string renderTraffic(std::string_view text)
     return rendering;
 }
 
-const std::string &IncrementalRenderer::render(std::string_view text)
-{
-    text = bounded(text);
-    const bool grown = text.size() >= m_source.size() && text.starts_with(m_source);
-    if (!grown) {
-        m_source.clear();
-        m_rendering.assign(1, ' ');
-    }
-    const std::string_view added = text.substr(m_source.size());
-    appendRendering(m_rendering, added);
-    m_source.append(added);
-    return m_rendering;
-}
-
 void appendReceived(std::string &rxBuffer, std::string_view received)
 {
     if (rxBuffer.size() >= kMaxRenderedChars)
         return;
     rxBuffer.append(received.substr(0, kMaxRenderedChars - rxBuffer.size()));
+}
+
+std::string_view ReceiveBuffer::append(std::string_view received)
+{
+    const std::size_t textBefore = m_text.size();
+    const std::size_t renderingBefore = m_rendering.size();
+    appendReceived(m_text, received);
+    appendRendering(m_rendering, std::string_view(m_text).substr(textBefore));
+    return std::string_view(m_rendering).substr(renderingBefore);
+}
+
+void ReceiveBuffer::clear()
+{
+    m_text.clear();
+    m_rendering.assign(1, ' ');
 }

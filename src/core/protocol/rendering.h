@@ -13,18 +13,26 @@ inline constexpr std::size_t kMaxRenderedChars = 32767;
 // Renders the first kMaxRenderedChars characters of text.
 std::string renderTraffic(std::string_view text);
 
-// Renders a text that grows between calls, such as the receive buffer, in time proportional
-// to what was added rather than to the whole text. Any other text is rendered afresh.
-class IncrementalRenderer {
-public:
-    const std::string &render(std::string_view text);
-
-private:
-    std::string m_source;  // what the rendering is of
-    std::string m_rendering = " ";
-};
-
 // Appends received text to the receive buffer, keeping at most its first kMaxRenderedChars
 // characters: what arrives beyond them is dropped until the buffer is next emptied, so memory
 // and time stay bounded under an endless stream of unasked text.
 void appendReceived(std::string &rxBuffer, std::string_view received);
+
+// The receive buffer with its rendering. Received text is only ever added to the end of the
+// buffer (as appendReceived adds it) or the buffer emptied, so the rendering is extended by the
+// rendering of what was added: a receive event costs the same however much came before it.
+class ReceiveBuffer {
+public:
+    // Adds received text as appendReceived does; returns the rendering of what was kept, which
+    // is empty once the buffer is full.
+    std::string_view append(std::string_view received);
+    void clear();
+
+    const std::string &text() const { return m_text; }
+    // renderTraffic(text())
+    const std::string &rendering() const { return m_rendering; }
+
+private:
+    std::string m_text;
+    std::string m_rendering = " ";
+};
