@@ -11,22 +11,23 @@ allowed() {
     core/protocol) echo "core/protocol" ;;
     core/panel) echo "core/protocol core/panel" ;;
     core/ctl) echo "core/protocol core/panel core/ctl" ;;
-    qt) echo "core/protocol core/panel qt" ;;
+    core/pjlink) echo "core/protocol core/panel core/ctl core/pjlink" ;;
+    qt) echo "core/protocol core/panel core/ctl core/pjlink qt" ;;
     widgets) echo "core/protocol core/panel qt widgets" ;;
     sim/core) echo "core/protocol sim/core" ;;
     sim/qt) echo "core/protocol sim/core sim/qt" ;;
-    app) echo "core/protocol core/panel core/ctl qt widgets sim/core sim/qt app" ;;
+    app) echo "core/protocol core/panel core/ctl core/pjlink qt widgets sim/core sim/qt app" ;;
     esac
 }
 # The plain layers: the standard library only.
-plain='^(core/protocol|core/panel|core/ctl|sim/core)$'
+plain='^(core/protocol|core/panel|core/ctl|core/pjlink|sim/core)$'
 system_header='^<(Q|q[a-z]|unistd|fcntl|poll|termios|pty|signal|sys/|grp|pwd|dirent|netinet|arpa|gensio)'
 
 failed=0
 while IFS= read -r file; do
     rel=${file#src/}
     layer=
-    for candidate in core/protocol core/panel core/ctl sim/core sim/qt qt widgets app; do
+    for candidate in core/protocol core/panel core/ctl core/pjlink sim/core sim/qt qt widgets app; do
         if [[ $rel == "$candidate"/* ]]; then
             layer=$candidate
             break
