@@ -53,8 +53,12 @@ void TransactionQueue::pump()
         m_current = std::move(next);
         const std::uint64_t sent = ++m_sent;
         m_line->request(std::move(frame), [this, sent](TransactionResult result) {
-            if (sent == m_sent && m_current)
-                ended(std::move(result));
+            if (sent != m_sent || !m_current)
+                return;
+            const bool lost = result.end == TransactionEnd::Lost;
+            ended(std::move(result));
+            if (lost && lineLost)
+                lineLost();
         });
     }
     m_pumping = false;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,6 +35,10 @@ public:
     // Requests waiting, not counting the one on the line.
     std::size_t waiting() const { return m_waiting.size(); }
     bool busy() const { return m_current.has_value(); }
+
+    // Called each time a request has ended because its line was lost, after its owner has had the
+    // answer: the owner of the line opens it again. Not called from inside setLine().
+    std::function<void()> lineLost;
 
 private:
     struct Request {
