@@ -206,6 +206,7 @@ private Q_SLOTS:
     void hostileClientsShouldLeaveTheOthersServed();
     void endSignalDuringATransactionShouldReleaseThePort();
     void malformedConfigurationShouldBeRefusedWithItsLine();
+    void npmPjlinkClientShouldControlTheProjector();
 
 private:
     QTemporaryDir m_dir;
@@ -380,6 +381,53 @@ void TestPjlinkProgram::malformedConfigurationShouldBeRefusedWithItsLine()
     QCOMPARE(process.exitCode(), 1);
     QCOMPARE(process.readAllStandardError(),
              "koru-pjlink: " + path.toUtf8() + ":3: speed is 19200 or 9600, not 4800\n");
+}
+
+// The npm package pjlink, which scripts/setup.sh installs into tests/pjlink-client.
+void TestPjlinkProgram::npmPjlinkClientShouldControlTheProjector()
+{
+    const QString client = QStringLiteral(PJLINK_CLIENT_DIR);
+    QVERIFY2(QFile::exists(client + "/node_modules/pjlink/package.json"),
+             "the npm package pjlink is not installed: run scripts/setup.sh");
+    Sim sim(m_dir.filePath("npm.log"),
+            {"--countdown", "300", "--cooling", "300", "--signal", "13"});
+    Gateway gateway(m_dir.path(), sim.waitPath(), 1,
+                    "password = JBMIAProjectorLink\nname = Hall A\ninfo = Room 1\n");
+    QVERIFY2(gateway.ready, gateway.err.constData());
+    const auto run = [&](const QString &password, const QString &scenario) {
+        QProcess node;
+        node.setWorkingDirectory(client);
+        node.start(QStringLiteral("node"),
+                   {"check.js", QString::number(gateway.ports[0]), password, scenario});
+        node.waitForFinished(60000);
+        return QString::fromUtf8(node.readAllStandardOutput() + node.readAllStandardError());
+    };
+    QCOMPARE(run("JBMIAProjectorLink", "all"),
+             QStringLiteral("power: [0]\n"
+                            "power on: []\n"
+                            "power after count down: [1]\n"
+                            "input set: []\n"
+                            "input: [{\"source\":3,\"channel\":1,\"code\":\"31\","
+                            "\"name\":\"DIGITAL - 1\"}]\n"
+                            "input not mapped: error: Out of parameter\n"
+                            "mute set: []\n"
+                            "mute: [{\"audio\":true,\"video\":true}]\n"
+                            "mute off: []\n"
+                            "mute after: [{\"audio\":false,\"video\":false}]\n"
+                            "sound mute: []\n"
+                            "mute at last: [{\"audio\":true,\"video\":false}]\n"
+                            "lamps: [[{\"hours\":1234,\"on\":true}]]\n"
+                            "errors: [null]\n"
+                            "inputs: [[{\"source\":1,\"channel\":1,\"code\":\"11\","
+                            "\"name\":\"RGB - 1\"},{\"source\":3,\"channel\":1,"
+                            "\"code\":\"31\",\"name\":\"DIGITAL - 1\"}]]\n"
+                            "name: [\"Hall\",\"A\"]\n"
+                            "info: [\"Room\",\"1\"]\n"
+                            "class: [\"1\"]\n"
+                            "power off: []\n"
+                            "power after off: [2]\n"));
+    QCOMPARE(run("JBMIAProjectorLinc", "password"),
+             QStringLiteral("power: error: Authorization failed\n"));
 }
 
 QTEST_MAIN(TestPjlinkProgram)
