@@ -27,6 +27,7 @@ GatewayLine::GatewayLine(const std::string &line, int speed, const Clock &clock,
     m_reopen.setSingleShot(true);
     connect(&m_reopen, &QTimer::timeout, this, &GatewayLine::open);
     m_queue.lineLost = [this] { reopenSoon(); };
+    m_queue.lineAnswered = [this] { m_lossTold = false; };
 }
 
 GatewayLine::~GatewayLine()
@@ -44,6 +45,7 @@ void GatewayLine::open()
     port.closePort();
     port.setCommPort(1);
     static_cast<void>(port.setSettings(std::to_string(m_speed) + ",N,8,1"));
+    m_sinceOpen.start();
     if (const std::optional<SerialError> error = port.setPortOpen(true)) {
         // Told once for each new reason, not once a second.
         if (error->description != m_lastError)
@@ -53,8 +55,6 @@ void GatewayLine::open()
         m_reopen.start(kReopenMs);
         return;
     }
-    if (!m_lastError.empty())
-        std::fprintf(stderr, "koru-pjlink: %s: open again\n", m_name.c_str());
     m_lastError.clear();
     m_transactions = std::make_unique<LineTransactions>(port, m_timers, kReplyTimeoutMs);
     m_queue.setLine(m_transactions.get());
@@ -62,14 +62,18 @@ void GatewayLine::open()
 
 void GatewayLine::reopenSoon()
 {
-    // Not from inside the transactions' own call: they are replaced from the event loop.
-    if (!m_reopen.isActive()) {
-        if (m_lastError.empty())
-            m_lastError = "the line was lost";
+    // Not from inside the transactions' own call: they are replaced from the event loop. A
+    // line that is lost again as soon as it is opened (a serial server that refuses the
+    // connection) is tried once every kReopenMs, however often its clients ask, and its loss
+    // is told once until it has answered again.
+    if (m_reopen.isActive())
+        return;
+    if (!m_lossTold)
         std::fprintf(stderr, "koru-pjlink: %s: the line was lost; opening it again\n",
                      m_name.c_str());
-        m_reopen.start(0);
-    }
+    m_lossTold = true;
+    const qint64 open = m_sinceOpen.elapsed();
+    m_reopen.start(open >= kReopenMs ? 0 : static_cast<int>(kReopenMs - open));
 }
 
 struct PjlinkEndpointServer::Connection {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <memory>
@@ -41,7 +42,10 @@ private:
     std::unique_ptr<LineTransactions> m_transactions;
     TransactionQueue m_queue;
     QTimer m_reopen;
+    QElapsedTimer m_sinceOpen;
     std::string m_lastError;
+    // The loss was told; told again only once the line has answered since.
+    bool m_lossTold = false;
 };
 
 // The TCP endpoint of one projector: a PJLink session for each connection.

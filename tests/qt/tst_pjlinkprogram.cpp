@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "qt/pjlinkdigest.h"
+#include "support/ser2netrig.h"
 
 namespace {
 
@@ -207,6 +208,7 @@ private Q_SLOTS:
     void endSignalDuringATransactionShouldReleaseThePort();
     void malformedConfigurationShouldBeRefusedWithItsLine();
     void npmPjlinkClientShouldControlTheProjector();
+    void chainBehindSer2netShouldAnswerAndComeBackAfterTheLineIsLost();
 
 private:
     QTemporaryDir m_dir;
@@ -428,6 +430,27 @@ void TestPjlinkProgram::npmPjlinkClientShouldControlTheProjector()
                             "power after off: [2]\n"));
     QCOMPARE(run("JBMIAProjectorLinc", "password"),
              QStringLiteral("power: error: Authorization failed\n"));
+}
+
+void TestPjlinkProgram::chainBehindSer2netShouldAnswerAndComeBackAfterTheLineIsLost()
+{
+    Sim sim(m_dir.filePath("ser2net.log"), {"--chain", "4", "--countdown", "0"});
+    Ser2NetRig ser2net({{"telnet(rfc2217),tcp", sim.waitPath().toStdString()}});
+    QVERIFY(ser2net.start());
+    Gateway gateway(m_dir.path(), QString::fromStdString(ser2net.url(0)), 4);
+    QVERIFY2(gateway.ready, gateway.err.constData());
+    Client third(gateway.ports[2]);
+    QTRY_COMPARE_WITH_TIMEOUT(third.ask("%1POWR 1"), QByteArray("%1POWR=OK"), kTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(third.ask("%1POWR ?"), QByteArray("%1POWR=1"), kTimeoutMs);
+    for (int i : {0, 1, 3}) {
+        Client other(gateway.ports[i]);
+        QCOMPARE(other.ask("%1POWR ?"), QByteArray("%1POWR=0"));
+    }
+    ser2net.stop();
+    QCOMPARE(third.ask("%1POWR ?"), QByteArray("%1POWR=ERR4"));
+    QVERIFY(ser2net.start());
+    QTRY_COMPARE_WITH_TIMEOUT(third.ask("%1POWR ?"), QByteArray("%1POWR=1"), kTimeoutMs);
+    QVERIFY(gateway.err.contains("the line was lost"));
 }
 
 QTEST_MAIN(TestPjlinkProgram)

@@ -55,10 +55,12 @@ void TransactionQueue::pump()
         m_line->request(std::move(frame), [this, sent](TransactionResult result) {
             if (sent != m_sent || !m_current)
                 return;
-            const bool lost = result.end == TransactionEnd::Lost;
+            const TransactionEnd end = result.end;
             ended(std::move(result));
-            if (lost && lineLost)
+            if (end == TransactionEnd::Lost && lineLost)
                 lineLost();
+            else if (end == TransactionEnd::Reply && lineAnswered)
+                lineAnswered();
         });
     }
     m_pumping = false;

@@ -39,6 +39,8 @@ public:
     // Called each time a request has ended because its line was lost, after its owner has had the
     // answer: the owner of the line opens it again. Not called from inside setLine().
     std::function<void()> lineLost;
+    // Called each time a request has ended with a reply: the line works.
+    std::function<void()> lineAnswered;
 
 private:
     struct Request {
