@@ -34,6 +34,7 @@ GatewayLine::~GatewayLine()
 {
     m_queue.setLine(nullptr);
     m_transactions.reset();
+    m_program.control().setEvents(nullptr);
     m_program.control().closePort();
 }
 
@@ -46,18 +47,35 @@ void GatewayLine::open()
     port.setCommPort(1);
     static_cast<void>(port.setSettings(std::to_string(m_speed) + ",N,8,1"));
     m_sinceOpen.start();
-    if (const std::optional<SerialError> error = port.setPortOpen(true)) {
-        // Told once for each new reason, not once a second.
-        if (error->description != m_lastError)
-            std::fprintf(stderr, "koru-pjlink: %s: %s; trying again every %d s\n", m_name.c_str(),
-                         error->description.c_str(), kReopenMs / 1000);
-        m_lastError = error->description;
-        m_reopen.start(kReopenMs);
-        return;
-    }
+    port.setEvents(&m_watch);
+    if (const std::optional<SerialError> error = port.setPortOpen(true))
+        return failed(*error);
+    // A network port connects after setPortOpen() returns: its clients' requests wait for
+    // the outcome instead of failing on a port that is not there yet.
+    if (port.opening())
+        return m_queue.hold();
+    opened();
+}
+
+void GatewayLine::opened()
+{
     m_lastError.clear();
-    m_transactions = std::make_unique<LineTransactions>(port, m_timers, kReplyTimeoutMs);
+    m_transactions =
+        std::make_unique<LineTransactions>(m_program.control(), m_timers, kReplyTimeoutMs);
     m_queue.setLine(m_transactions.get());
+}
+
+void GatewayLine::failed(const SerialError &error)
+{
+    m_program.control().setEvents(nullptr);
+    m_program.control().closePort();
+    // Told once for each new reason, not once a second.
+    if (error.description != m_lastError)
+        std::fprintf(stderr, "koru-pjlink: %s: %s; trying again every %d s\n", m_name.c_str(),
+                     error.description.c_str(), kReopenMs / 1000);
+    m_lastError = error.description;
+    m_queue.setLine(nullptr);
+    m_reopen.start(kReopenMs);
 }
 
 void GatewayLine::reopenSoon()

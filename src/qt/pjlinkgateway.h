@@ -33,12 +33,28 @@ public:
     void open();
 
 private:
+    // Watches a network port's opening, before the transactions take the port's events.
+    class OpeningWatch final : public SerialControl::Events {
+    public:
+        explicit OpeningWatch(GatewayLine &line) : m_line(line) {}
+
+    private:
+        void received(std::string_view) override {}
+        void lost() override { openFailed({SerialErrorCode::Other, "the connection was lost"}); }
+        void opened() override { m_line.opened(); }
+        void openFailed(const SerialError &error) override { m_line.failed(error); }
+        GatewayLine &m_line;
+    };
+
+    void opened();
+    void failed(const SerialError &error);
     void reopenSoon();
 
     std::string m_name;
     int m_speed;
     Clock &m_timers;
     ProgramLine m_program;
+    OpeningWatch m_watch{*this};
     std::unique_ptr<LineTransactions> m_transactions;
     TransactionQueue m_queue;
     QTimer m_reopen;

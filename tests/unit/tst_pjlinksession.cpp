@@ -424,6 +424,15 @@ void TestPjlinkSession::lostLineShouldAnswerErr4UntilALineIsBack()
     rig.queue.setLine(&thirdLine);
     thirdFar.run(100);
     QCOMPARE(client.out, QByteArray("%1POWR=ERR4\r%1POWR=1\r"));
+    // While a line is being opened, requests wait for it rather than fail.
+    client.out.clear();
+    rig.queue.hold();
+    client.send("%1POWR ?\r");
+    thirdFar.run(100);
+    QCOMPARE(client.out, QByteArray());
+    rig.queue.setLine(&thirdLine);
+    thirdFar.run(100);
+    QCOMPARE(client.out, QByteArray("%1POWR=1\r"));
 }
 
 QTEST_APPLESS_MAIN(TestPjlinkSession)

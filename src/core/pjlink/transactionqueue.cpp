@@ -2,9 +2,16 @@
 
 #include <utility>
 
+void TransactionQueue::hold()
+{
+    setLine(nullptr);
+    m_held = true;
+}
+
 void TransactionQueue::setLine(LineTransactions *line)
 {
     m_line = line;
+    m_held = false;
     if (m_current)
         ended({TransactionEnd::Lost, {}});
     else
@@ -37,7 +44,7 @@ void TransactionQueue::pump()
 {
     // A request that ends before request() returns would otherwise start the next one from
     // inside its own call, and a long queue on a lost line would nest as deep as it is long.
-    if (m_pumping)
+    if (m_pumping || m_held)
         return;
     m_pumping = true;
     while (!m_current && !m_waiting.empty()) {

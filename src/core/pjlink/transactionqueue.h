@@ -25,6 +25,8 @@ public:
     // the line before ends Lost, as the line it was on is gone (its owner may destroy it now).
     void setLine(LineTransactions *line);
     LineTransactions *line() const { return m_line; }
+    // The line is being opened (a network port connecting): requests wait for setLine().
+    void hold();
 
     // Queues frame. done is called once with how it ended, unless owner has gone by then: a
     // request whose owner has gone before it is due is not sent at all. done may be called
@@ -58,4 +60,5 @@ private:
     // Which request on the line an answer is for: one from a line since replaced is not.
     std::uint64_t m_sent = 0;
     bool m_pumping = false;
+    bool m_held = false;
 };
