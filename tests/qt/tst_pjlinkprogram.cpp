@@ -200,7 +200,6 @@ QString lockFileOf(const QString &device)
 class TestPjlinkProgram : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void commandsShouldReachTheirOwnProjectorOfAChain();
     void clientsOfAChainShouldEachGetTheirOwnProjectorsReplies_data();
     void clientsOfAChainShouldEachGetTheirOwnProjectorsReplies();
     void wrongPasswordShouldGetErraAndTheRightOneAnswers();
@@ -214,39 +213,6 @@ private Q_SLOTS:
 private:
     QTemporaryDir m_dir;
 };
-
-void TestPjlinkProgram::commandsShouldReachTheirOwnProjectorOfAChain()
-{
-    Sim sim(m_dir.filePath("chain.log"),
-            {"--chain", "2", "--countdown", "200", "--cooling", "200", "--signal", "13"});
-    Gateway gateway(m_dir.path(), sim.waitPath(), 2);
-    QVERIFY2(gateway.ready, gateway.err.constData());
-    Client second(gateway.ports[1]);
-    QCOMPARE(second.greeting, QByteArray("PJLINK 0"));
-    QCOMPARE(second.ask("%1POWR ?"), QByteArray("%1POWR=0"));
-    QCOMPARE(second.ask("%1POWR 1"), QByteArray("%1POWR=OK"));
-    QCOMPARE(second.ask("%1POWR ?"), QByteArray("%1POWR=3"));
-    QTRY_COMPARE_WITH_TIMEOUT(second.ask("%1POWR ?"), QByteArray("%1POWR=1"), kTimeoutMs);
-    QCOMPARE(second.ask("%1INPT 31"), QByteArray("%1INPT=OK"));
-    QCOMPARE(second.ask("%1INPT ?"), QByteArray("%1INPT=31"));
-    QCOMPARE(second.ask("%1AVMT 31"), QByteArray("%1AVMT=OK"));
-    QCOMPARE(second.ask("%1AVMT ?"), QByteArray("%1AVMT=31"));
-    QCOMPARE(second.ask("%1AVMT 10"), QByteArray("%1AVMT=OK"));
-    QCOMPARE(second.ask("%1AVMT ?"), QByteArray("%1AVMT=21"));
-    QCOMPARE(second.ask("%1LAMP ?"), QByteArray("%1LAMP=1234 1"));
-    QCOMPARE(second.ask("%1ERST ?"), QByteArray("%1ERST=000000"));
-    QCOMPARE(second.ask("%1INST ?"), QByteArray("%1INST=11 31"));
-    QCOMPARE(second.ask("%1CLSS ?"), QByteArray("%1CLSS=1"));
-    QCOMPARE(second.ask("%1POWR 0"), QByteArray("%1POWR=OK"));
-    QCOMPARE(second.ask("%1POWR ?"), QByteArray("%1POWR=2"));
-    Client first(gateway.ports[0]);
-    QCOMPARE(first.ask("%1POWR ?"), QByteArray("%1POWR=0"));
-    QCOMPARE(first.ask("%1LAMP ?"), QByteArray("%1LAMP=1234 0"));
-    const QStringList traffic = sim.traffic();
-    QVERIFY(traffic.contains("RX A002 C00"));
-    QVERIFY(traffic.contains("RX A002 C07"));
-    QVERIFY(!traffic.contains("RX A001 C00"));
-}
 
 void TestPjlinkProgram::clientsOfAChainShouldEachGetTheirOwnProjectorsReplies_data()
 {
