@@ -296,12 +296,12 @@ void TestPjlinkProgram::clientsOfAChainShouldEachGetTheirOwnProjectorsReplies()
 void TestPjlinkProgram::wrongPasswordShouldGetErraAndTheRightOneAnswers()
 {
     Sim sim(m_dir.filePath("password.log"), {});
-    Gateway gateway(m_dir.path(), sim.waitPath(), 1, "password = JBMIAProjectorLink\n");
+    Gateway gateway(m_dir.path(), sim.waitPath(), 1, "password = Hall1Secret\n");
     QVERIFY2(gateway.ready, gateway.err.constData());
-    Client right(gateway.ports[0], "JBMIAProjectorLink");
+    Client right(gateway.ports[0], "Hall1Secret");
     QVERIFY(right.greeting.startsWith("PJLINK 1 "));
     QCOMPARE(right.ask("%1POWR ?"), QByteArray("%1POWR=0"));
-    Client wrong(gateway.ports[0], "JBMIAProjectorLinc");
+    Client wrong(gateway.ports[0], "Hall1Secreu");
     QVERIFY(wrong.greeting != right.greeting);
     QCOMPARE(wrong.ask("%1POWR ?"), QByteArray("PJLINK ERRA"));
     QVERIFY(wrong.closedByPeer());
@@ -384,7 +384,7 @@ void TestPjlinkProgram::npmPjlinkClientShouldControlTheProjector()
     Sim sim(m_dir.filePath("npm.log"),
             {"--countdown", "300", "--cooling", "300", "--signal", "13"});
     Gateway gateway(m_dir.path(), sim.waitPath(), 1,
-                    "password = JBMIAProjectorLink\nname = Hall A\ninfo = Room 1\n");
+                    "password = Hall1Secret\nname = Hall A\ninfo = Room 1\n");
     QVERIFY2(gateway.ready, gateway.err.constData());
     const auto run = [&](const QString &password, const QString &scenario) {
         QProcess node;
@@ -394,7 +394,7 @@ void TestPjlinkProgram::npmPjlinkClientShouldControlTheProjector()
         node.waitForFinished(60000);
         return QString::fromUtf8(node.readAllStandardOutput() + node.readAllStandardError());
     };
-    QCOMPARE(run("JBMIAProjectorLink", "all"),
+    QCOMPARE(run("Hall1Secret", "all"),
              QStringLiteral("power: [0]\n"
                             "power on: []\n"
                             "power after count down: [1]\n"
@@ -418,7 +418,7 @@ void TestPjlinkProgram::npmPjlinkClientShouldControlTheProjector()
                             "class: [\"1\"]\n"
                             "power off: []\n"
                             "power after off: [2]\n"));
-    QCOMPARE(run("JBMIAProjectorLinc", "password"),
+    QCOMPARE(run("Hall1Secreu", "password"),
              QStringLiteral("power: error: Authorization failed\n"));
 }
 

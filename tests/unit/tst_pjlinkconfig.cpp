@@ -21,7 +21,7 @@ void TestPjlinkConfig::chainShouldGiveAnEndpointForEachProjector()
         "speed = 9600\n"
         "address = 001\n"
         "listen = 127.0.0.1:4352\n"
-        "password = JBMIAProjectorLink\n"
+        "password = Hall1Secret\n"
         "name = Hall left\n"
         "input 31 = 3\n"
         "input 11 = 1\n"
@@ -38,7 +38,7 @@ void TestPjlinkConfig::chainShouldGiveAnEndpointForEachProjector()
     QCOMPARE(first.speed, 9600);
     QCOMPARE(first.projector.idPrefix, std::string("A001"));
     QCOMPARE(first.listenHost, std::string("127.0.0.1"));
-    QCOMPARE(first.projector.password, std::string("JBMIAProjectorLink"));
+    QCOMPARE(first.projector.password, std::string("Hall1Secret"));
     QCOMPARE(first.projector.name, std::string("Hall left"));
     QCOMPARE(first.projector.inputs.size(), std::size_t(2));
     QCOMPARE(first.projector.inputs[0].pjlink, std::string("11"));
