@@ -3,7 +3,7 @@
 # target. Figures are measurements, not tests: a slow or busy machine gives worse figures, never
 # a failure. The exit status is 0 unless a benchmark could not run at all.
 #
-#   scripts/bench.sh [FIGURE...]    FIGURE: pure repeat latency flood receive startup idle
+#   scripts/bench.sh [FIGURE...]    FIGURE: pure repeat latency flood receive startup idle pjlink
 #                                   (default: all)
 #
 # KORU_BENCH_DIR chooses another build directory. See docs/performance.md.
@@ -11,7 +11,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 root=$PWD
 dir=${KORU_BENCH_DIR:-build-bench}
-all=(pure repeat latency flood receive startup idle)
+all=(pure repeat latency flood receive startup idle pjlink)
 figures=("$@")
 [ ${#figures[@]} -eq 0 ] && figures=("${all[@]}")
 for figure in "${figures[@]}"; do
@@ -40,7 +40,8 @@ generator=(-G Ninja)
 [ -f "$dir/CMakeCache.txt" ] && generator=()
 cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DKORU_BENCH=ON >/dev/null || exit 1
 cmake --build "$dir" --target koru-panel projector-sim bench_panel bench_pure bench_receive \
-    bench_barewindow bench_startup >/dev/null || { echo "bench: the build failed" >&2; exit 1; }
+    bench_barewindow bench_startup koru-pjlink bench_pjlink >/dev/null ||
+    { echo "bench: the build failed" >&2; exit 1; }
 panel=$root/$dir/src/app/koru-panel
 sim=$root/$dir/src/app/projector-sim
 bench=$root/$dir/bench
@@ -81,6 +82,14 @@ if wants pure; then
         cat "$work/pure.txt"
         could_not pure
     fi
+fi
+
+if wants pjlink; then
+    echo "# koru-pjlink against projector-sim: 1,000 round trips each way, 16 clients" \
+        "for 5 s on a paced 19200 line, then 10 s with no client" | tee -a "$out"
+    "$bench/bench_pjlink" --sim "$sim" --gateway "$root/$dir/src/app/koru-pjlink" \
+        --work "$work/pjlink" 2>"$work/pjlink.err" | tee -a "$out"
+    [ "${PIPESTATUS[0]}" -eq 0 ] || { cat "$work/pjlink.err"; could_not pjlink; }
 fi
 
 for figure in repeat latency flood; do

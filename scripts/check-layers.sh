@@ -11,25 +11,26 @@ allowed() {
     core/protocol) echo "core/protocol" ;;
     core/panel) echo "core/protocol core/panel" ;;
     core/ctl) echo "core/protocol core/panel core/ctl" ;;
+    core/pjlink) echo "core/protocol core/panel core/ctl core/pjlink" ;;
     os) echo "os" ;;
-    qt) echo "core/protocol core/panel os qt" ;;
+    qt) echo "core/protocol core/panel core/ctl core/pjlink os qt" ;;
     widgets) echo "core/protocol core/panel os qt widgets" ;;
     sim/core) echo "core/protocol sim/core" ;;
     sim/qt) echo "core/protocol sim/core os sim/qt" ;;
-    app) echo "core/protocol core/panel core/ctl os qt widgets sim/core sim/qt app" ;;
+    app) echo "core/protocol core/panel core/ctl core/pjlink os qt widgets sim/core sim/qt app" ;;
     esac
 }
 # os: the standard library and the system's headers, no Qt.
 os_forbidden='^<(Q|q[a-z])'
 # The plain layers: the standard library only.
-plain='^(core/protocol|core/panel|core/ctl|sim/core)$'
+plain='^(core/protocol|core/panel|core/ctl|core/pjlink|sim/core)$'
 system_header='^<(Q|q[a-z]|unistd|fcntl|poll|termios|pty|signal|sys/|grp|pwd|dirent|netinet|arpa|gensio)'
 
 failed=0
 while IFS= read -r file; do
     rel=${file#src/}
     layer=
-    for candidate in core/protocol core/panel core/ctl os sim/core sim/qt qt widgets app; do
+    for candidate in core/protocol core/panel core/ctl core/pjlink os sim/core sim/qt qt widgets app; do
         if [[ $rel == "$candidate"/* ]]; then
             layer=$candidate
             break

@@ -25,7 +25,20 @@ test_packages=(
     xvfb xdotool x11-utils
     clang libclang-rt-14-dev clang-tidy cppcheck
     build-essential dpkg-dev debhelper lintian autopkgtest appstream desktop-file-utils xauth
+    systemd
 )
+# koru-pjlink's system tests drive it with a PJLink client written elsewhere, the npm package
+# pjlink, on Node.js. A machine that has Node.js and npm already keeps its own.
+command -v npm >/dev/null && command -v node >/dev/null || test_packages+=(nodejs npm)
+
+# The PJLink client, at the version tests/pjlink-client/package-lock.json pins, in that
+# folder; nothing of it runs at install time.
+install_pjlink_client() {
+    [ -f tests/pjlink-client/node_modules/pjlink/package.json ] && return 0
+    echo "setup: installing the npm package pjlink into tests/pjlink-client"
+    npm ci --prefix tests/pjlink-client --ignore-scripts --no-audit --no-fund >/dev/null
+}
+cd "$(dirname "$0")/.."
 
 list=0
 if [ "${1:-}" = --list ]; then
@@ -52,7 +65,10 @@ for package in "${packages[@]}"; do
         missing+=("$package")
     fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+    [ "$set_name" = test ] && install_pjlink_client
+    exit 0
+fi
 
 sudo=()
 if [ "$(id -u)" -ne 0 ]; then
@@ -82,4 +98,5 @@ if [[ " ${missing[*]} " == *" ser2net "* ]]; then
 fi
 [ $own_policy -eq 1 ] && "${sudo[@]}" rm -f $policy
 trap - EXIT
+[ "$set_name" = test ] && install_pjlink_client
 exit 0
