@@ -11,6 +11,31 @@ QColor toColor(layout::Rgb rgb)
     return QColor(rgb.r, rgb.g, rgb.b);
 }
 
+QPalette designedPalette()
+{
+    const QColor face = toColor(layout::kBackColour);
+    // Light, midlight, dark, mid and shadow are derived from the face, as for a classic button.
+    QPalette palette(face, face);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, Qt::black);
+        palette.setColor(group, QPalette::ButtonText, Qt::black);
+        palette.setColor(group, QPalette::Text, Qt::black);
+        palette.setColor(group, QPalette::Base, Qt::white);
+        palette.setColor(group, QPalette::AlternateBase, face);
+        palette.setColor(group, QPalette::ToolTipBase, QColor(255, 255, 225));
+        palette.setColor(group, QPalette::ToolTipText, Qt::black);
+        palette.setColor(group, QPalette::Highlight, QColor(0, 0, 128));
+        palette.setColor(group, QPalette::HighlightedText, Qt::white);
+        palette.setColor(group, QPalette::BrightText, Qt::white);
+    }
+    const QColor grey(128, 128, 128);
+    for (const QPalette::ColorRole role :
+         {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+        palette.setColor(QPalette::Disabled, role, grey);
+    palette.setColor(QPalette::Disabled, QPalette::Base, face);
+    return palette;
+}
+
 void installFontSubstitutes()
 {
     QFont::insertSubstitution(

@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QFrame>
 #include <QLabel>
+#include <QPalette>
 #include <QPushButton>
 #include <string>
 #include <string_view>
@@ -14,6 +15,10 @@
 // The controls the panel is built of, drawn as its design has them.
 
 QColor toColor(layout::Rgb rgb);
+// The panel's own light palette, whatever the desktop's theme: the designed grey for the window
+// and the button faces, black text, and white wells for the option buttons' discs, in every
+// colour group. Set on the window, it reaches every control.
+QPalette designedPalette();
 // The table's font, with the two Gothic faces mapped to faces drawn to the same metrics.
 QFont toFont(const layout::Font &font);
 // Lengths on the panel are twips; widgets take logical pixels, so a high-DPI screen scales

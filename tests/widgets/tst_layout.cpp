@@ -3,6 +3,11 @@
 #include <QAccessible>
 #include <QImage>
 #include <QPushButton>
+#include <QStyleFactory>
+#include <QStyleOptionButton>
+#include <algorithm>
+#include <cmath>
+#include <map>
 #include <set>
 
 #include "core/protocol/rendering.h"
@@ -57,6 +62,7 @@ private Q_SLOTS:
     void displaysShowMarkupAsPlainText();
     void longTrafficShowsAsTheWholeTextWould();
     void trafficBeyondWhatIsLaidOutPaintsNothing();
+    void keepsItsColoursUnderADarkDesktop();
 };
 
 void TestLayout::tableHoldsEveryControlOnce()
@@ -341,8 +347,9 @@ void TestLayout::longTrafficShowsAsTheWholeTextWould()
     const QString whole = QString::fromStdString(renderTraffic(unasked));
     QVERIFY(rxd->text().size() < whole.size());
 
-    // The same box given the whole text shows the same pixels.
-    QLabel reference(whole);
+    // The same box given the whole text shows the same pixels: beside it, so that it takes the
+    // panel's palette as the display does.
+    QLabel reference(whole, rxd->parentWidget());
     reference.setTextFormat(Qt::PlainText);
     reference.setWordWrap(true);
     reference.setAlignment(rxd->alignment());
@@ -377,6 +384,82 @@ void TestLayout::trafficBeyondWhatIsLaidOutPaintsNothing()
     panel.comm.receive("more");
     QCOMPARE(rxd->updatesEnabled(), painting);
     QCOMPARE(rxd->traffic(), renderTraffic(std::string(600, 'u') + "more"));
+}
+
+namespace {
+
+double luminance(QRgb rgb)
+{
+    const auto channel = [](int value) {
+        const double c = value / 255.0;
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(qRed(rgb)) + 0.7152 * channel(qGreen(rgb)) +
+           0.0722 * channel(qBlue(rgb));
+}
+
+// The contrast ratio of two colours, 1 (none) to 21 (black on white).
+double contrast(QRgb a, QRgb b)
+{
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QImage indicator(QRadioButton *option)
+{
+    QStyleOptionButton style;
+    style.initFrom(option);
+    const QRect area =
+        option->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &style, option);
+    return option->grab(area).toImage();
+}
+
+}  // namespace
+
+void TestLayout::keepsItsColoursUnderADarkDesktop()
+{
+    // A dark desktop: Fusion with a dark palette, as a dark theme sets them.
+    const QString previousStyle = QApplication::style()->name();
+    const QPalette previousPalette = QApplication::palette();
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QPalette dark(QColor(53, 53, 53), QColor(45, 45, 45));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::ButtonText, Qt::white);
+    dark.setColor(QPalette::Text, Qt::white);
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    QApplication::setPalette(dark);
+    double caption = 0;
+    double chosen = 0;
+    QRgb window = 0;
+    {
+        PanelFixture panel;
+        QVERIFY(panel.start());
+        // The COM button's caption against its face: the face is the most common colour, the
+        // caption the colour that stands out most from it.
+        const QImage com = panel.get("Command33")->grab().toImage();
+        std::map<QRgb, int> counts;
+        for (int y = 0; y < com.height(); ++y)
+            for (int x = 0; x < com.width(); ++x)
+                ++counts[com.pixel(x, y)];
+        const QRgb face = std::max_element(counts.begin(), counts.end(), [](auto &a, auto &b) {
+                              return a.second < b.second;
+                          })->first;
+        for (const auto &[colour, count] : counts)
+            caption = std::max(caption, contrast(face, colour));
+        // The chosen option's disc against an unchosen one's, point by point.
+        const QImage on = indicator(panel.get<QRadioButton>("Option1"));
+        const QImage off = indicator(panel.get<QRadioButton>("Option2"));
+        for (int y = 0; y < std::min(on.height(), off.height()); ++y)
+            for (int x = 0; x < std::min(on.width(), off.width()); ++x)
+                chosen = std::max(chosen, contrast(on.pixel(x, y), off.pixel(x, y)));
+        window = panel.form->grab(QRect(1, 1, 1, 1)).toImage().pixel(0, 0);
+    }
+    QApplication::setPalette(previousPalette);
+    QApplication::setStyle(QStyleFactory::create(previousStyle));
+    QVERIFY2(caption >= 4.5, qPrintable(QString::number(caption)));
+    QVERIFY2(chosen >= 3, qPrintable(QString::number(chosen)));
+    QCOMPARE(QColor(window), toColor(layout::kBackColour));
 }
 
 QTEST_MAIN(TestLayout)
