@@ -144,7 +144,7 @@ int main(int argc, char *argv[])
     DeviceMap devices = loadPortSettingsWarning("koru-ctl");
     devices.com1 = options.port.value_or(devices.com1);
     QtClock clock;
-    ProgramLine line(devices, clock, QString::fromLocal8Bit(options.logPath));
+    ProgramLine line(devices, clock, options.logPath);
     SerialControl *port = &line.control();
     port->setCommPort(1);
     if (!port->setSettings(std::to_string(options.baud) + ",N,8,1"))

@@ -107,7 +107,7 @@ int main(int argc, char *argv[])
     }
 
     QtClock clock;
-    ProgramLine line(devices, clock, QString::fromLocal8Bit(options.logPath));
+    ProgramLine line(devices, clock, options.logPath);
     SerialControl *comm = &line.control();
     QtMessageBox messages;
     Form1 form(clock, *comm, messages);

@@ -72,8 +72,15 @@ Options Options::parse(const std::vector<std::string> &arguments)
         options.error = std::move(message);
         return options;
     };
+    bool listing = false;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string &argument = arguments[i];
+        // "--" ends the options; the panel takes no other argument after it.
+        if (argument == "--") {
+            if (i + 1 < arguments.size())
+                return fail("unexpected argument '" + arguments[i + 1] + "'");
+            break;
+        }
         if (argument == "-h" || argument == "--help") {
             options.action = Action::Help;
             return options;
@@ -87,8 +94,8 @@ Options Options::parse(const std::vector<std::string> &arguments)
             continue;
         }
         if (argument == "--list-ports") {
-            options.action = Action::ListPorts;
-            return options;
+            listing = true;
+            continue;
         }
         if (argument == "--save-ports") {
             saving = true;
@@ -140,7 +147,18 @@ Options Options::parse(const std::vector<std::string> &arguments)
         const std::filesystem::path absolute = std::filesystem::absolute(value, failed);
         *target = failed || DeviceMap::isNetworkName(value) ? value : absolute.string();
     }
+    // Each of these does one thing and ends: an option beside it that it would pass over is
+    // refused rather than ignored.
+    if (listing && (saving || options.demo || options.mapsCom1 || options.mapsCom2 ||
+                    !options.logPath.empty()))
+        return fail("option '--list-ports' takes no other option");
+    if (listing) {
+        options.action = Action::ListPorts;
+        return options;
+    }
     if (saving) {
+        if (!options.logPath.empty() || options.demo)
+            return fail("option '--save-ports' takes only --com1 and --com2");
         if (!options.mapsCom1 && !options.mapsCom2)
             return fail("option '--save-ports' needs --com1 or --com2");
         options.action = Action::SavePorts;

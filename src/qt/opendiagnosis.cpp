@@ -46,8 +46,14 @@ std::string deviceOption(int port)
 SerialErrorCode diagnoseOpenFailure(const std::string &path)
 {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        return errno == EACCES ? SerialErrorCode::PermissionDenied : SerialErrorCode::NoSuchDevice;
+    if (::stat(path.c_str(), &info) != 0) {
+        if (errno == EACCES)
+            return SerialErrorCode::PermissionDenied;
+        // A name too long, too many links or no descriptor left is no missing device: the
+        // system's words say what it is.
+        return errno == ENOENT || errno == ENOTDIR ? SerialErrorCode::NoSuchDevice
+                                                   : SerialErrorCode::Other;
+    }
     if (::access(path.c_str(), R_OK | W_OK) != 0)
         return errno == EACCES ? SerialErrorCode::PermissionDenied : SerialErrorCode::Other;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

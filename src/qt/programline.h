@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QString>
 #include <memory>
+#include <string>
 
 #include "core/panel/devicemap.h"
 #include "core/panel/loggingserialcontrol.h"
@@ -15,10 +15,11 @@ class Clock;
 // log file is given. Without one, nothing stands in between.
 class ProgramLine {
 public:
-    ProgramLine(const DeviceMap &devices, const Clock &clock, const QString &logPath)
+    // logPath: the file's name as given, bytes that need not be UTF-8; empty for no log.
+    ProgramLine(const DeviceMap &devices, const Clock &clock, const std::string &logPath)
         : m_line(devices, clock)
     {
-        if (logPath.isEmpty())
+        if (logPath.empty())
             return;
         m_log = std::make_unique<TrafficLogFile>(logPath);
         m_logging = std::make_unique<LoggingSerialControl>(m_line, devices, *m_log);

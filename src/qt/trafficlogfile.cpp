@@ -4,13 +4,15 @@
 #include <QDateTime>
 #include <QFile>
 #include <iostream>
+#include <utility>
 
-TrafficLogFile::TrafficLogFile(const QString &path, QObject *parent) : QObject(parent), m_path(path)
+TrafficLogFile::TrafficLogFile(std::string path, QObject *parent)
+    : QObject(parent), m_path(std::move(path))
 {
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(0);
     connect(&m_flushTimer, &QTimer::timeout, this, &TrafficLogFile::flush);
-    if (!m_file.open(QFile::encodeName(path).toStdString()))
+    if (!m_file.open(m_path))
         fail(QString::fromStdString(m_file.error()));
 }
 
@@ -51,6 +53,6 @@ void TrafficLogFile::fail(const QString &reason)
     m_pending.clear();
     m_pending.squeeze();
     std::cerr << QCoreApplication::applicationName().toStdString()
-              << ": warning: cannot write the traffic log " << m_path.toStdString() << ": "
+              << ": warning: cannot write the traffic log " << m_path << ": "
               << reason.toStdString() << "; traffic is no longer logged\n";
 }

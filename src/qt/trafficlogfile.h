@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <string>
 
 #include "core/panel/loggingserialcontrol.h"
 #include "os/logfile.h"
@@ -13,7 +14,8 @@
 class TrafficLogFile final : public QObject, public TrafficLogSink {
     Q_OBJECT
 public:
-    explicit TrafficLogFile(const QString &path, QObject *parent = nullptr);
+    // path: the file's name as given (bytes, not necessarily UTF-8).
+    explicit TrafficLogFile(std::string path, QObject *parent = nullptr);
     ~TrafficLogFile() override;
 
     void record(Direction direction, std::string_view port, std::string_view bytes) override;
@@ -24,7 +26,7 @@ public:
 private:
     void fail(const QString &reason);
 
-    QString m_path;
+    std::string m_path;
     LogFile m_file;
     QByteArray m_pending;
     QTimer m_flushTimer;

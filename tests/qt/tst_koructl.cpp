@@ -2,6 +2,7 @@
 // reads the simulator's state, the exit statuses, the JSON, and the traffic logs of koru-ctl
 // and of the panel line for line against the simulator's own.
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
@@ -194,6 +195,7 @@ private Q_SLOTS:
     void everyQueryShouldReadTheSimulatorsState();
     void shouldExitWithItsStatus_data();
     void shouldExitWithItsStatus();
+    void namesAreTakenAsGiven();
     void timestampDatesEachLine_data();
     void timestampDatesEachLine();
     void everyProgramGivesTheOneVersionFirst_data();
@@ -341,6 +343,12 @@ void TestKoruCtl::shouldExitWithItsStatus_data()
     QTest::newRow("list") << QStringList{} << QStringList{"--list"} << 0
                           << "power-on          C00  POWER ON\n"
                           << "";
+    QTest::newRow("list and send") << QStringList{} << QStringList{"--list", "power-off"} << 2 << ""
+                                   << "koru-ctl: option '--list' lists the commands and sends none";
+    QTest::newRow("-- ends the options")
+        << QStringList{"--start-on"} << QStringList{"--port", "PORT", "--", "status"} << 0
+        << "Power ON\n"
+        << "";
 }
 
 void TestKoruCtl::shouldExitWithItsStatus()
@@ -468,7 +476,7 @@ void TestKoruCtl::panelLogShouldMatchTheSimulatorsFrameForFrame()
     {
         // Wired as koru-panel --log wires it.
         QtClock clock;
-        ProgramLine line(devices, clock, logPath);
+        ProgramLine line(devices, clock, QFile::encodeName(logPath).toStdString());
         RecordingMessageBox messages;
         Form1 form(clock, line.control(), messages);
         form.setOnEnd([] {});
@@ -726,6 +734,27 @@ void TestKoruCtl::settingsProblemsShouldBeTold()
     QCOMPARE(run.exitCode, 3);
     const QByteArray first = run.err.left(run.err.indexOf('\n') + 1);
     QCOMPARE(first, "koru-ctl: " + path.toLocal8Bit() + warning);
+}
+
+void TestKoruCtl::namesAreTakenAsGiven()
+{
+    // A port name far too long is that, not a missing device.
+    const Run longName = koruCtl({"--port", "/dev/" + QString(100000, QLatin1Char('a')), "status"});
+    QCOMPARE(longName.exitCode, 3);
+    QVERIFY2(longName.err.contains(": File name too long.\n"), longName.err.left(200).constData());
+    // A log whose name is not UTF-8 is made under that very name.
+    QTemporaryDir dir;
+    Sim sim(dir.filePath(QStringLiteral("sim.log")), {});
+    QVERIFY(sim.waitListening());
+    QProcess shell;
+    shell.setWorkingDirectory(dir.path());
+    shell.start(QStringLiteral("/bin/sh"),
+                {"-c", "exec \"$0\" --port \"$1\" --log \"$(printf 'log\\377')\" status",
+                 QStringLiteral(KORU_CTL), sim.path()});
+    QVERIFY(shell.waitForFinished(10000));
+    QCOMPARE(shell.exitCode(), 0);
+    const QByteArray name = QFile::encodeName(dir.path()) + "/log\xff";
+    QCOMPARE(::access(name.constData(), F_OK), 0);
 }
 
 void TestKoruCtl::timestampDatesEachLine_data()

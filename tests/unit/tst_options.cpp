@@ -64,6 +64,16 @@ void TestOptions::parses_data()
     QTest::newRow("demo with a device")
         << QStringList{"--demo", "--com2", "/dev/x"} << fail << ""
         << "" << false << "--demo brings its own ports: it cannot be used with --com1 or --com2";
+    QTest::newRow("-- ends the options") << QStringList{"--com1", "/dev/x", "--"} << run << "/dev/x"
+                                         << "/dev/ttyS1" << false << "";
+    QTest::newRow("no argument after --") << QStringList{"--", "--demo"} << fail << ""
+                                          << "" << false << "unexpected argument '--demo'";
+    QTest::newRow("save ports and list them")
+        << QStringList{"--save-ports", "--list-ports", "--com1", "/dev/x"} << fail << ""
+        << "" << false << "option '--list-ports' takes no other option";
+    QTest::newRow("save ports with a log")
+        << QStringList{"--save-ports", "--log", "f", "--com1", "/dev/x"} << fail << ""
+        << "" << false << "option '--save-ports' takes only --com1 and --com2";
     QTest::newRow("Qt's own options")
         << QStringList{"-platform",     "offscreen", "--com1", "/dev/x",
                        "-style=fusion", "--display", ":1",     "-reverse"}

@@ -38,8 +38,18 @@ CtlOptions CtlOptions::parse(const std::vector<std::string> &arguments)
         return options;
     };
     bool list = false;
+    bool optionsEnded = false;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string &argument = arguments[i];
+        // After "--", everything is a command, whatever it starts with.
+        if (optionsEnded || !argument.starts_with("-")) {
+            options.commands.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
         if (argument == "-h" || argument == "--help") {
             options.action = Action::Help;
             return options;
@@ -62,10 +72,6 @@ CtlOptions CtlOptions::parse(const std::vector<std::string> &arguments)
         }
         if (argument == "-v" || argument == "--verbose") {
             options.verbose = true;
-            continue;
-        }
-        if (!argument.starts_with("-")) {
-            options.commands.push_back(argument);
             continue;
         }
         std::string name = argument;
@@ -122,6 +128,10 @@ CtlOptions CtlOptions::parse(const std::vector<std::string> &arguments)
         }
     }
     if (list) {
+        // A list and commands to send: which of the two was meant cannot be told.
+        if (!options.commands.empty())
+            return fail("option '--list' lists the commands and sends none; '" +
+                        options.commands.front() + "' would not be sent");
         options.action = Action::List;
         return options;
     }
