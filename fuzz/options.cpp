@@ -83,10 +83,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         KORU_CHECK(mentions(arguments, "-h") || mentions(arguments, "--help"));
         return 0;
     case Options::Action::Version:
-        KORU_CHECK(mentions(arguments, "--version"));
+        KORU_CHECK(mentions(arguments, "-V") || mentions(arguments, "--version"));
         return 0;
     case Options::Action::ListPorts:
-        KORU_CHECK(mentions(arguments, "--list-ports"));
+        // Alone: beside anything it would pass over, it is refused.
+        KORU_CHECK(mentions(arguments, "--list-ports") && !mentions(arguments, "--save-ports") &&
+                   !options.mapsCom1 && !options.mapsCom2 && !options.demo);
         return 0;
     case Options::Action::SavePorts:
         KORU_CHECK(mentions(arguments, "--save-ports") && (options.mapsCom1 || options.mapsCom2));

@@ -1,6 +1,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <map>
@@ -134,7 +135,7 @@ int main(int argc, char *argv[])
         }
         if (!options.passwordFile.empty()) {
             std::string password = readFile(options.passwordFile, &error);
-            password = password.substr(0, password.find_first_of("\r\n"));
+            password.resize(std::min(password.size(), password.find_first_of("\r\n")));
             const PjlinkConfig checked = parsePjlinkConfig(
                 "[projector]\nline = x\npassword = " + password + "\n", options.passwordFile);
             if (!error.empty() || !checked.error.empty()) {

@@ -720,6 +720,8 @@ void NetLine::Impl::onCloseDone(gensio *, void *data)
 
 void NetLine::Impl::failOpen(NetError error)
 {
+    if (!m_session)
+        return;
     const std::uint64_t generation = m_session->generation;
     retireSession();
     deliver(generation, [&] {

@@ -64,7 +64,7 @@ std::optional<SerialError> NetworkLine::open(int port, const std::string &url,
             else
                 m_events.opened(std::nullopt);
         };
-        events.received = [this](std::string bytes) { received(std::move(bytes)); };
+        events.received = [this](const std::string &bytes) { received(bytes); };
         events.lost = m_events.lost;
         events.settingsRejected = [this](const NetError &error) {
             if (m_events.settingsRefused)
@@ -117,7 +117,7 @@ bool NetworkLine::knowsLineSpeed() const
     return m_address && m_address->kind == NetAddress::Kind::Rfc2217;
 }
 
-void NetworkLine::received(std::string bytes)
+void NetworkLine::received(const std::string &bytes)
 {
     bool first = false;
     {

@@ -29,7 +29,7 @@ public:
 
 private:
     SerialError errorFor(const NetError &error) const;
-    void received(std::string bytes);
+    void received(const std::string &bytes);
 
     const Events m_events;
     int m_port = 1;

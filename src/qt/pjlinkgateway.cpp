@@ -17,7 +17,7 @@ DeviceMap lineMap(const std::string &line)
 
 // A client that sends commands and reads none of its replies fills this much of its
 // connection's output before it is dropped.
-constexpr qint64 kMaxUnreadBytes = 64 * 1024;
+constexpr qint64 kMaxUnreadBytes = qint64{64} * 1024;
 
 }  // namespace
 

@@ -33,7 +33,7 @@ std::string portSettingsPath()
 namespace {
 
 // A settings file is a few lines; anything much larger is not one.
-constexpr std::size_t kMaxSettingsBytes = 16 * 1024;
+constexpr std::size_t kMaxSettingsBytes = std::size_t{16} * 1024;
 
 // The file's text: a regular file only, opened without waiting (a FIFO in its place would hold
 // the program for ever) and read up to the bound. nullopt, with the reason, for anything else;

@@ -397,10 +397,10 @@ void PjlinkSession::step()
 {
     m_job->frame = buildFrame(m_projector.idPrefix, m_job->plan.codes[m_job->next]);
     m_queue.request(m_job->frame, m_alive,
-                    [this](TransactionResult result) { stepEnded(std::move(result)); });
+                    [this](const TransactionResult &result) { stepEnded(result); });
 }
 
-void PjlinkSession::stepEnded(TransactionResult result)
+void PjlinkSession::stepEnded(const TransactionResult &result)
 {
     Job &job = *m_job;
     // No reply within the time-out, or no line to send on: the projector has failed.

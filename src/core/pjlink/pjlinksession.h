@@ -61,7 +61,7 @@ private:
     void next();
     void run(std::string_view command);
     void step();
-    void stepEnded(TransactionResult result);
+    void stepEnded(const TransactionResult &result);
     void reply(std::string_view head, std::string_view value);
     void close();
 

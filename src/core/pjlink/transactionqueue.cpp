@@ -13,7 +13,7 @@ void TransactionQueue::setLine(LineTransactions *line)
     m_line = line;
     m_held = false;
     if (m_current)
-        ended({TransactionEnd::Lost, {}});
+        ended({TransactionEnd::Lost, {}, std::nullopt});
     else
         pump();
 }
@@ -53,7 +53,7 @@ void TransactionQueue::pump()
         if (next.owner.expired())
             continue;
         if (!m_line) {
-            next.done({TransactionEnd::Lost, {}});
+            next.done({TransactionEnd::Lost, {}, std::nullopt});
             continue;
         }
         std::string frame = std::move(next.frame);
