@@ -62,7 +62,7 @@ std::string LineThread::takeReceived()
     return taken;
 }
 
-bool LineThread::writeOut(bool &wrote)
+bool LineThread::writeOut()
 {
     std::string out;
     {
@@ -87,7 +87,6 @@ bool LineThread::writeOut(bool &wrote)
         }
         break;
     }
-    wrote = written > 0;
     // Frames handed over meanwhile sit behind these and stay.
     const std::lock_guard lock(m_mutex);
     m_out.erase(0, written);
@@ -115,8 +114,6 @@ LineThread::ReadResult LineThread::readIn()
     }
     if (!got.empty()) {
         result.read = true;
-        result.frameEnd = got.find('\r') != std::string::npos;
-        result.bytes = got.size();
         const std::lock_guard lock(m_mutex);
         result.first = m_in.empty();
         m_in += got;
@@ -129,10 +126,6 @@ void LineThread::run()
     using Clock = std::chrono::steady_clock;
     Clock::time_point readAgainAt{};
     bool gone = false;
-    // A frame went out and its reply has not ended yet: read without the gap, up to a reply's
-    // length at the most, so that a stream with no carriage return is batched all the same.
-    bool replyDue = false;
-    std::size_t replyBytes = 0;
     const auto lose = [&] {
         gone = true;
         if (m_events.lost)
@@ -149,14 +142,8 @@ void LineThread::run()
             roomIn = m_in.size() < kMaxWaiting;
         }
         if (!gone && wantOut) {
-            bool wrote = false;
-            if (!writeOut(wrote))
+            if (!writeOut())
                 lose();
-            if (wrote) {
-                replyDue = true;
-                replyBytes = 0;
-                readAgainAt = Clock::time_point{};
-            }
             wantOut = unsent() > 0;
         }
         if (stop)
@@ -178,9 +165,10 @@ void LineThread::run()
             timeout = &wait;
         }
         // With no events asked for, a hang-up or an error of the line is still reported.
-        pollfd fds[2] = {{m_wake, POLLIN, 0},
-                         {gone ? -1 : m_fd,
-                          static_cast<short>((mayRead ? POLLIN : 0) | (wantOut ? POLLOUT : 0)), 0}};
+        pollfd fds[2] = {
+            {m_wake, POLLIN, 0},
+            {gone ? -1 : m_fd,
+             static_cast<short>((mayRead ? POLLIN : 0) | (wantOut ? POLLOUT : 0)), 0}};
         if (::ppoll(fds, 2, timeout, nullptr) < 0 && errno != EINTR)
             break;
         if (fds[0].revents & POLLIN) {
@@ -193,12 +181,8 @@ void LineThread::run()
         // What arrived before a hang-up is read and handed over before the loss.
         if ((mayRead && (events & POLLIN)) || (events & POLLHUP)) {
             const ReadResult read = readIn();
-            if (read.read) {
-                replyBytes += read.bytes;
-                if (read.frameEnd || replyBytes > kLongestReply)
-                    replyDue = false;
-                readAgainAt = replyDue ? Clock::time_point{} : Clock::now() + kReadGap;
-            }
+            if (read.read)
+                readAgainAt = Clock::now() + kReadGap;
             if (read.first && m_events.received)
                 m_events.received();
             if (read.gone) {

@@ -28,15 +28,11 @@ public:
 
     // After a read, the line waits this long before it reads again, so that text arriving in
     // many small pieces is read, and handed over, in a few larger ones. A first byte after a
-    // quiet while is read at once, and writes never wait for it; nor does the reply to a frame
-    // just written, which is read as it comes up to its carriage return, so that a request's
-    // answer is handed over the moment it is whole.
+    // quiet while is read at once, and writes never wait for it.
     static constexpr std::chrono::milliseconds kReadGap{4};
     // Received bytes not yet taken, beyond which the line stops reading until they are: the
     // rest waits in the kernel, and nothing is lost.
     static constexpr std::size_t kMaxWaiting = std::size_t{64} * 1024;
-    // No projector's reply is longer: past it, what comes is a stream, read with the gap.
-    static constexpr std::size_t kLongestReply = 256;
 
     // fd: the open, non-blocking device; it stays the caller's, and must stay open until the
     // LineThread is destroyed. Starts the thread.
@@ -60,15 +56,12 @@ public:
 private:
     void run();
     void wake() const;
-    // Writes what the device takes of m_out; false when the line is gone. wrote: whether any
-    // byte went out.
-    bool writeOut(bool &wrote);
+    // Writes what the device takes of m_out; false when the line is gone.
+    bool writeOut();
     struct ReadResult {
-        bool read = false;      // bytes came
-        bool first = false;     // and none were waiting before them
-        bool gone = false;      // the line is gone
-        bool frameEnd = false;  // a carriage return came
-        std::size_t bytes = 0;
+        bool read = false;   // bytes came
+        bool first = false;  // and none were waiting before them
+        bool gone = false;   // the line is gone
     };
     // Reads what is there into m_in.
     ReadResult readIn();
