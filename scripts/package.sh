@@ -88,8 +88,9 @@ if [ ${#installed_before[@]} -eq 0 ]; then
     files=$work/files
     dpkg-query -W -f='${Conffiles}\n' "${packages[@]}" 2>/dev/null | awk 'NF { print $1 }' |
         sort -u >"$work/conffiles" || true
+    # Files and links to files: a link to a folder is the system's (/lib on a merged /usr).
     dpkg-query -L "${packages[@]}" 2>/dev/null | while read -r path; do
-        if [ -f "$path" ] || [ -L "$path" ]; then echo "$path"; fi
+        if [ -f "$path" ] || { [ -L "$path" ] && [ ! -d "$path" ]; }; then echo "$path"; fi
     done | sort -u | comm -23 - "$work/conffiles" >"$files" || true
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get remove -y -qq "${packages[@]}" >/dev/null
     left=$(while read -r path; do
