@@ -118,13 +118,18 @@ std::optional<SerialError> DeviceLine::open(int port, const std::string &path,
     m_lockFile = std::make_unique<QLockFile>(QFile::decodeName(newSerialLockFile(path).c_str()));
     // Only a holder that is gone leaves a stale lock, however old the file.
     m_lockFile->setStaleLockTime(0);
+    errno = 0;
     if (!m_lockFile->tryLock()) {
+        // QLockFile says only that it failed; the system's reason is left in errno.
+        const int cause = errno;
         const bool held = m_lockFile->error() == QLockFile::LockFailedError;
         const std::string file = newSerialLockFile(path);
         close();
         if (held)
             return failure(SerialErrorCode::InUse, {});
-        return failure(SerialErrorCode::Other, "cannot create the lock file " + file);
+        return failure(SerialErrorCode::Other,
+                       "cannot create the lock file " + file +
+                           (cause != 0 ? std::string(": ") + std::strerror(cause) : std::string()));
     }
     m_exclusive = ::ioctl(m_fd, TIOCEXCL) == 0;
     termios current{};

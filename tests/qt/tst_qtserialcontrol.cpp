@@ -125,6 +125,7 @@ private Q_SLOTS:
     void pathsOpenAsGiven();
     void deviceListingOpensNoPortThatSysfsDescribes();
     void lineWithNoEventfdStillWritesReadsAndStops();
+    void noDescriptorLeftIsSaidSo();
     void threadRunsOnlyWhileALineNeedsOne();
     void threadThatCannotStartFailsTheOpening_data();
     void threadThatCannotStartFailsTheOpening();
@@ -648,6 +649,34 @@ int threadCount()
 }
 
 }  // namespace
+
+void TestQtSerialControl::noDescriptorLeftIsSaidSo()
+{
+    FarEnd farEnd;
+    QVERIFY(farEnd.ok());
+    QtSerialControl comm(onFarEnd(farEnd), lineClock);
+    // As under ulimit -n: every descriptor but one taken when the port is opened, so that the
+    // device opens and the lock file, the next descriptor, cannot.
+    rlimit limit{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const int probe = ::dup(0);
+    QVERIFY(probe >= 0);
+    const rlimit lowered{static_cast<rlim_t>(probe) + 16, limit.rlim_max};
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::vector<int> taken{probe};
+    for (int spare = ::dup(0); spare >= 0; spare = ::dup(0))
+        taken.push_back(spare);
+    ::close(taken.back());
+    taken.pop_back();
+    const auto error = comm.setPortOpen(true);
+    for (const int fd : taken)
+        ::close(fd);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    QVERIFY(error.has_value());
+    QVERIFY2(error->description.find("Too many open files") != std::string::npos,
+             error->description.c_str());
+    QVERIFY(!comm.portOpen());
+}
 
 void TestQtSerialControl::threadRunsOnlyWhileALineNeedsOne()
 {
