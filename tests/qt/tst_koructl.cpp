@@ -2,6 +2,7 @@
 // reads the simulator's state, the exit statuses, the JSON, and the traffic logs of koru-ctl
 // and of the panel line for line against the simulator's own.
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -196,6 +197,7 @@ private Q_SLOTS:
     void shouldExitWithItsStatus_data();
     void shouldExitWithItsStatus();
     void namesAreTakenAsGiven();
+    void logNobodyReadsIsWarnedOfAndPassedBy();
     void timestampDatesEachLine_data();
     void timestampDatesEachLine();
     void everyProgramGivesTheOneVersionFirst_data();
@@ -755,6 +757,21 @@ void TestKoruCtl::namesAreTakenAsGiven()
     QCOMPARE(shell.exitCode(), 0);
     const QByteArray name = QFile::encodeName(dir.path()) + "/log\xff";
     QCOMPARE(::access(name.constData(), F_OK), 0);
+}
+
+void TestKoruCtl::logNobodyReadsIsWarnedOfAndPassedBy()
+{
+    // A FIFO with no reader held koru-ctl in its opening for ever.
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("traffic"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    Sim sim(dir.filePath(QStringLiteral("sim.log")), {"--start-on"});
+    QVERIFY(sim.waitListening());
+    const Run run = koruCtl({"--port", sim.path(), "--log", fifo, "status"});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QByteArray("Power ON\n"));
+    QCOMPARE(run.err, "koru-ctl: warning: cannot write the traffic log " + fifo.toLocal8Bit() +
+                          ": a FIFO that nobody reads; traffic is no longer logged\n");
 }
 
 void TestKoruCtl::timestampDatesEachLine_data()
