@@ -21,24 +21,49 @@
 
 namespace {
 
-// The option that gives a port another device, as the program showing the message spells it:
-// koru-ctl has one port, given with --port; the panel maps each of its two.
-bool isKoruCtl()
+// How a program with one line is told to use another, as that program spells it. The panel,
+// which is none of these, maps each of its two ports with --com1 and --com2.
+struct OneLineProgram {
+    const char *name;
+    const char *option;
+    const char *remedy;
+};
+constexpr OneLineProgram kOneLinePrograms[] = {
+    {"koru-ctl", "--port", "start koru-ctl with --port PATH"},
+    {"koru-pjlink", "line",
+     "set line = PATH for the projector in koru-pjlink's configuration (or start it with "
+     "--line PATH)"},
+};
+
+// The program showing the message, when it has one line; nullptr for the panel.
+const OneLineProgram *oneLineProgram()
 {
-    return QCoreApplication::applicationName() == QLatin1String("koru-ctl");
+    const QString name = QCoreApplication::applicationName();
+    for (const OneLineProgram &program : kOneLinePrograms) {
+        if (name == QLatin1String(program.name))
+            return &program;
+    }
+    return nullptr;
+}
+
+bool hasOneLine()
+{
+    return oneLineProgram() != nullptr;
 }
 
 std::string portOption(int port)
 {
-    if (isKoruCtl())
-        return "--port";
+    if (const OneLineProgram *program = oneLineProgram())
+        return program->option;
     return port == 2 ? "--com2" : "--com1";
 }
 
+// What to do to use another device, "PATH" standing for it.
 std::string deviceOption(int port)
 {
-    return std::string(isKoruCtl() ? "start koru-ctl with " : "start koru-panel with ") +
-           portOption(port);
+    if (const OneLineProgram *program = oneLineProgram())
+        return program->remedy;
+    return "start koru-panel with " + portOption(port) + " PATH";
 }
 
 }  // namespace
@@ -196,11 +221,11 @@ bool lockDevice(int fd)
 
 namespace {
 
-// How a message names the port that failed: the panel by its number and device, koru-ctl, which
-// has one port, by the name it was given.
+// How a message names the port that failed: the panel by its number and device, a program with
+// one line (koru-ctl, koru-pjlink) by the name it was given.
 std::string triedPort(int port, const std::string &name)
 {
-    if (isKoruCtl())
+    if (hasOneLine())
         return "Cannot open " + name + ": ";
     return "Cannot open COM" + std::to_string(port) + " (" + name + "): ";
 }
@@ -227,14 +252,14 @@ std::string describeOpenFailure(int port, const std::string &path, SerialErrorCo
     switch (failure) {
     case SerialErrorCode::NoSuchDevice:
         return tried + "no such device.\nConnect the serial adapter, or " + deviceOption(port) +
-               " PATH to use another device.\n" + otherDevices(path);
+               " to use another device.\n" + otherDevices(path);
     case SerialErrorCode::PermissionDenied:
         return tried + "permission denied.\n" + permissionAdvice(path);
     case SerialErrorCode::InUse:
-        if (isKoruCtl()) {
+        if (hasOneLine()) {
             return tried +
                    "the port is in use by another program.\nClose the program that holds it, or " +
-                   deviceOption(port) + " PATH to use another device.\n" + otherDevices(path) +
+                   deviceOption(port) + " to use another device.\n" + otherDevices(path) +
                    lockFileHolder(path);
         }
         return tried +
@@ -245,7 +270,7 @@ std::string describeOpenFailure(int port, const std::string &path, SerialErrorCo
         break;
     }
     return tried + detail + ".\nCheck the device, or " + deviceOption(port) +
-           " PATH to use another one.";
+           " to use another one.";
 }
 
 std::string describeNetFailure(int port, const std::string &url, SerialErrorCode failure,

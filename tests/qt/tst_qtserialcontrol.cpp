@@ -110,7 +110,8 @@ private Q_SLOTS:
     void missingDeviceSaysWhichPathAndWhatToDo();
     void permissionDeniedSaysWhatWouldHelp_data();
     void permissionDeniedSaysWhatWouldHelp();
-    void koruCtlNamesItsPortAndNeverSuggestsTheOneThatFailed();
+    void oneLineProgramNamesItsPortAndNeverSuggestsTheOneThatFailed_data();
+    void oneLineProgramNamesItsPortAndNeverSuggestsTheOneThatFailed();
     void farEndGoingAwayClosesThePortQuietly();
     void writesWhileClosedGoNowhere();
     void framesBeyondTheOutputBufferAreDroppedWhole();
@@ -287,21 +288,34 @@ void TestQtSerialControl::permissionDeniedSaysWhatWouldHelp()
                  text.c_str());
 }
 
-void TestQtSerialControl::koruCtlNamesItsPortAndNeverSuggestsTheOneThatFailed()
+void TestQtSerialControl::oneLineProgramNamesItsPortAndNeverSuggestsTheOneThatFailed_data()
 {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("remedy");
+    QTest::newRow("koru-ctl") << "koru-ctl"
+                              << "start koru-ctl with --port PATH";
+    QTest::newRow("koru-pjlink") << "koru-pjlink"
+                                 << "set line = PATH for the projector in koru-pjlink's";
+}
+
+void TestQtSerialControl::oneLineProgramNamesItsPortAndNeverSuggestsTheOneThatFailed()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, remedy);
     const std::vector<std::string> devices = listSerialDevices();
     if (devices.empty())
         QSKIP("this machine has no serial device to fail");
     const std::string failed = devices.front();
     const QString name = QCoreApplication::applicationName();
-    QCoreApplication::setApplicationName(QStringLiteral("koru-ctl"));
+    QCoreApplication::setApplicationName(program);
     const std::string text = describeOpenFailure(1, failed, SerialErrorCode::InUse, {});
     QCoreApplication::setApplicationName(name);
     QVERIFY2(text.starts_with("Cannot open " + failed + ": the port is in use"), text.c_str());
     QVERIFY2(text.find("COM1") == std::string::npos, text.c_str());
-    QVERIFY2(text.find("--port PATH") != std::string::npos, text.c_str());
+    QVERIFY2(text.find(remedy.toStdString()) != std::string::npos, text.c_str());
+    QVERIFY2(text.find("koru-panel") == std::string::npos, text.c_str());
     // The listing offers the other devices only.
-    const std::string listing = text.substr(text.find("\n", text.find("--port")) + 1);
+    const std::string listing = text.substr(text.find("\n", text.find(remedy.toStdString())) + 1);
     QVERIFY2(listing.find(failed) == std::string::npos, text.c_str());
 }
 
