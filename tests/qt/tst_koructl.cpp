@@ -29,6 +29,7 @@
 #include "support/ptypair.h"
 #include "support/recordingmessagebox.h"
 #include "support/ser2netrig.h"
+#include "support/simprocess.h"
 #include "widgets/form1.h"
 
 namespace {
@@ -41,52 +42,7 @@ struct Run {
     QByteArray err;
 };
 
-// projector-sim as a child process, logging to a file.
-class Sim {
-public:
-    explicit Sim(const QString &logPath, QStringList options = {}) : m_logPath(logPath)
-    {
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
-                         [this] { m_output += m_process.readAllStandardOutput(); });
-        m_process.start(QStringLiteral(PROJECTOR_SIM), options << "--log" << logPath);
-    }
-    ~Sim()
-    {
-        m_process.terminate();
-        m_process.waitForFinished(kTimeoutMs);
-    }
-    bool waitListening()
-    {
-        static const QRegularExpression line(QStringLiteral("listening on (\\S+)\n"));
-        if (!QTest::qWaitFor(
-                [&] { return line.match(QString::fromLocal8Bit(m_output)).hasMatch(); },
-                kTimeoutMs))
-            return false;
-        m_path = line.match(QString::fromLocal8Bit(m_output)).captured(1);
-        return true;
-    }
-    const QString &path() const { return m_path; }
-    // The log's events of one kind ("RX", "TX"): the text after the kind.
-    QStringList events(const QString &kind) const
-    {
-        QFile file(m_logPath);
-        QStringList found;
-        if (!file.open(QIODevice::ReadOnly))
-            return found;
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            const QString text = QString::fromLatin1(line);
-            if (text.section(QLatin1Char(' '), 1, 1) == kind)
-                found << text.section(QLatin1Char(' '), 2);
-        }
-        return found;
-    }
-
-private:
-    QProcess m_process;
-    QByteArray m_output;
-    QString m_logPath;
-    QString m_path;
-};
+using Sim = SimProcess;
 
 // koru-ctl started with the panel's settings file in configHome, or with none.
 void startKoruCtl(QProcess &process, const QStringList &arguments, const QString &configHome = {})

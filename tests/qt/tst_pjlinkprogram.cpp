@@ -13,52 +13,13 @@
 
 #include "qt/pjlinkdigest.h"
 #include "support/ser2netrig.h"
+#include "support/simprocess.h"
 
 namespace {
 
 constexpr int kTimeoutMs = 10000;
 
-// projector-sim as a child process, logging to a file.
-class Sim {
-public:
-    Sim(const QString &logPath, QStringList options) : m_logPath(logPath)
-    {
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
-                         [this] { m_output += m_process.readAllStandardOutput(); });
-        m_process.start(QStringLiteral(PROJECTOR_SIM), options << "--log" << logPath);
-    }
-    ~Sim()
-    {
-        m_process.terminate();
-        m_process.waitForFinished(kTimeoutMs);
-    }
-    QString waitPath()
-    {
-        static const QRegularExpression line(QStringLiteral("listening on (\\S+)\n"));
-        static_cast<void>(QTest::qWaitFor(
-            [&] { return line.match(QString::fromLocal8Bit(m_output)).hasMatch(); }, kTimeoutMs));
-        return line.match(QString::fromLocal8Bit(m_output)).captured(1);
-    }
-    // The log's RX and TX events, in order: "RX A001 CR0", "TX 1 00\r".
-    QStringList traffic() const
-    {
-        QFile file(m_logPath);
-        QStringList found;
-        if (!file.open(QIODevice::ReadOnly))
-            return found;
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            const QString kind = QString::fromLatin1(line).section(' ', 1, 1);
-            if (kind == "RX" || kind == "TX")
-                found << QString::fromLatin1(line).section(' ', 1);
-        }
-        return found;
-    }
-
-private:
-    QProcess m_process;
-    QByteArray m_output;
-    QString m_logPath;
-};
+using Sim = SimProcess;
 
 quint16 freePort()
 {
