@@ -115,7 +115,8 @@ std::optional<SerialError> DeviceLine::open(int port, const std::string &path,
         close();
         return failure(SerialErrorCode::InUse, {});
     }
-    m_lockFile = std::make_unique<QLockFile>(QFile::decodeName(newSerialLockFile(path).c_str()));
+    const std::string lockFile = newSerialLockFile(path);
+    m_lockFile = std::make_unique<QLockFile>(QFile::decodeName(lockFile.c_str()));
     // Only a holder that is gone leaves a stale lock, however old the file.
     m_lockFile->setStaleLockTime(0);
     errno = 0;
@@ -123,12 +124,11 @@ std::optional<SerialError> DeviceLine::open(int port, const std::string &path,
         // QLockFile says only that it failed; the system's reason is left in errno.
         const int cause = errno;
         const bool held = m_lockFile->error() == QLockFile::LockFailedError;
-        const std::string file = newSerialLockFile(path);
         close();
         if (held)
             return failure(SerialErrorCode::InUse, {});
         return failure(SerialErrorCode::Other,
-                       "cannot create the lock file " + file +
+                       "cannot create the lock file " + lockFile +
                            (cause != 0 ? std::string(": ") + std::strerror(cause) : std::string()));
     }
     m_exclusive = ::ioctl(m_fd, TIOCEXCL) == 0;
