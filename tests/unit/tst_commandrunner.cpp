@@ -94,6 +94,8 @@ private Q_SLOTS:
     void replyShouldBeTheAnswerOnlyToTheFrameItFollows();
     void floodShouldBeBoundedAndEndOnTime_data();
     void floodShouldBeBoundedAndEndOnTime();
+    void fullOutputShouldHoldTheFrameUntilTheTimeOut_data();
+    void fullOutputShouldHoldTheFrameUntilTheTimeOut();
     void lostLineShouldEndTheRunWithStatus3_data();
     void lostLineShouldEndTheRunWithStatus3();
 };
@@ -351,6 +353,52 @@ void TestCommandRunner::floodShouldBeBoundedAndEndOnTime()
     QCOMPARE(endedAtMs, QList<std::int64_t>({0, 1000}));
     QCOMPARE(comm.written.size(), std::size_t(1));
     QCOMPARE(status, 1);
+}
+
+void TestCommandRunner::fullOutputShouldHoldTheFrameUntilTheTimeOut_data()
+{
+    // The port's output buffer takes nothing for fullForMs (a fast device ahead of its slow
+    // line); the far end acknowledges the frame once it is written.
+    QTest::addColumn<int>("fullForMs");
+    QTest::addColumn<bool>("noiseWhileFull");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<int>("endsAtMs");
+    QTest::newRow("room at once") << 0 << false << "ACK" << 0;
+    QTest::newRow("room after 30 ms") << 30 << false << "ACK" << 30;
+    QTest::newRow("room just in time") << 499 << false << "ACK" << 500;
+    QTest::newRow("no room within the time-out")
+        << 100000 << false << "!the frame could not be written" << 500;
+    QTest::newRow("bytes while waiting for room")
+        << 30 << true << "!the line did not fall quiet for 500 ms; the frame was not sent" << 500;
+}
+
+void TestCommandRunner::fullOutputShouldHoldTheFrameUntilTheTimeOut()
+{
+    QFETCH(int, fullForMs);
+    QFETCH(bool, noiseWhileFull);
+    QFETCH(QString, result);
+    QFETCH(int, endsAtMs);
+    VirtualClock clock;
+    FakeSerialControl comm;
+    comm.openPort();
+    comm.busy = fullForMs > 0;
+    comm.onOutput = [&](std::string_view) {
+        if (!comm.busy)
+            comm.receive("\x06\r");
+    };
+    std::int64_t endedAtMs = -1;
+    const Outcome outcome = runOn(comm, clock, {"power-on"}, 1, [&](const auto &done) {
+        for (int ms = 0; ms < 10000 && !done(); ++ms) {
+            if (noiseWhileFull && comm.busy)
+                comm.receive("x");
+            comm.busy = clock.nowMs() + 1 < fullForMs;
+            clock.advance(1);
+        }
+        endedAtMs = clock.nowMs();
+    });
+    QCOMPARE(outcome.results, QStringList{result});
+    QCOMPARE(comm.written.size(), std::size_t(result == "ACK" ? 1 : 0));
+    QCOMPARE(endedAtMs, std::int64_t(endsAtMs));
 }
 
 void TestCommandRunner::lostLineShouldEndTheRunWithStatus3_data()

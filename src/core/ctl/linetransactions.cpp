@@ -1,5 +1,6 @@
 #include "core/ctl/linetransactions.h"
 
+#include <algorithm>
 #include <utility>
 
 LineTransactions::LineTransactions(SerialControl &port, Clock &clock, int timeoutMs)
@@ -24,6 +25,18 @@ LineTransactions::LineTransactions(SerialControl &port, Clock &clock, int timeou
         const auto left = *m_doubtSince + std::chrono::milliseconds(kQuietGapMs) - m_clock.now();
         m_quietCheck->start(
             static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+    });
+    m_writeRetry = m_clock.createTimer([this] {
+        m_writeRetry->stop();
+        if (m_phase != Phase::Writing)
+            return;
+        if (quiet())
+            return write();
+        // Bytes that came while the frame waited belong to nobody: the line must fall quiet
+        // again before it goes, within the same time-out.
+        if (m_clock.now() >= m_writeBy)
+            return finish(TransactionEnd::NotQuiet);
+        m_writeRetry->start(kWriteRetryMs);
     });
     m_port.setEvents(this);
 }
@@ -68,21 +81,33 @@ void LineTransactions::noise()
 void LineTransactions::send()
 {
     m_quietCheck->stop();
-    m_phase = Phase::Awaiting;
     m_doubtSince.reset();
+    m_writeBy = m_clock.now() + std::chrono::milliseconds(m_timeoutMs);
+    write();
+}
+
+void LineTransactions::write()
+{
+    m_phase = Phase::Awaiting;
     m_deadline->start(m_timeoutMs);
     const std::uint64_t sending = ++m_sent;
     m_sentAt = m_clock.now();
     // A reply may come back before output() returns (a fake line answers at once).
     if (m_port.output(m_frame) || m_phase != Phase::Awaiting || m_sent != sending)
         return;
+    m_deadline->stop();
     m_sentAt.reset();
     // A port that closed under the frame has lost its line, whether or not it said so.
     if (m_lost || !m_port.portOpen()) {
         m_lost = true;
         return finish(TransactionEnd::Lost);
     }
-    finish(TransactionEnd::NotWritten);
+    const auto left = m_writeBy - m_clock.now();
+    if (left <= std::chrono::nanoseconds::zero())
+        return finish(TransactionEnd::NotWritten);
+    m_phase = Phase::Writing;
+    m_writeRetry->start(static_cast<int>(std::min<std::int64_t>(
+        kWriteRetryMs, std::chrono::ceil<std::chrono::milliseconds>(left).count())));
 }
 
 void LineTransactions::received(std::string_view bytes)
@@ -123,6 +148,7 @@ void LineTransactions::finish(TransactionEnd end)
 {
     m_deadline->stop();
     m_quietCheck->stop();
+    m_writeRetry->stop();
     m_phase = Phase::Idle;
     if (end == TransactionEnd::TimedOut)
         noise();

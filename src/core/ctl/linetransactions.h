@@ -17,7 +17,7 @@ enum class TransactionEnd {
     Reply,       // a reply up to and including its carriage return
     TimedOut,    // no carriage return within the time-out
     Overlong,    // kMaxReplyBytes with no carriage return: no reply is that long
-    NotWritten,  // the port's output buffer could not take the frame
+    NotWritten,  // the port's output buffer did not take the frame within the time-out
     NotQuiet,    // the line never fell quiet after a failure, so the frame was not sent
     Lost,        // the line went away; the port is closed
 };
@@ -52,6 +52,10 @@ public:
     // The longest reply a projector sends is its model text, a few dozen characters; the
     // bound keeps memory and time fixed under a stream that never ends.
     static constexpr std::size_t kMaxReplyBytes = 256;
+    // A port whose output buffer cannot take the frame yet (a line slower than the device that
+    // carries it, a pseudo-terminal or a serial server, is still busy with earlier frames in
+    // its owner's reckoning) is tried again this often, up to the time-out.
+    static constexpr int kWriteRetryMs = 2;
 
     using Done = std::function<void(TransactionResult)>;
 
@@ -63,7 +67,8 @@ public:
     // Sends frame and calls done once with how the request ended, possibly before request()
     // returns (a frame the port cannot take, a lost line). One request at a time. The wait
     // for a quiet line after a failure is bounded: a line that is not quiet for kQuietGapMs
-    // within kQuietGapMs + the time-out ends the request as NotQuiet, the frame unsent.
+    // within kQuietGapMs + the time-out ends the request as NotQuiet, the frame unsent. So is
+    // the wait for room in the port's output buffer: the time-out, then NotWritten.
     void request(std::string frame, Done done);
     bool lineLost() const { return m_lost; }
     // The reply taken did not fit its request (it did not decode): the line may still hold
@@ -71,12 +76,14 @@ public:
     void distrust();
 
 private:
-    enum class Phase { Idle, Settling, Awaiting };
+    enum class Phase { Idle, Settling, Writing, Awaiting };
 
     void received(std::string_view bytes) override;
     void lost() override;
     void openFailed(const SerialError &error) override;
     void send();
+    // Hands the frame to the port, or waits to try again while its output buffer is full.
+    void write();
     void noise();
     bool quiet() const;
     void finish(TransactionEnd end);
@@ -86,12 +93,15 @@ private:
     int m_timeoutMs;
     std::unique_ptr<TimerHandle> m_deadline;
     std::unique_ptr<TimerHandle> m_quietCheck;
+    std::unique_ptr<TimerHandle> m_writeRetry;
     Phase m_phase = Phase::Idle;
     std::string m_frame;
     std::string m_reply;
     Done m_done;
     std::uint64_t m_sent = 0;
     std::optional<std::chrono::nanoseconds> m_sentAt;
+    // Until when a frame the port's output buffer cannot take yet may wait for room.
+    std::chrono::nanoseconds m_writeBy{};
     // Since when the line is in doubt: the last byte that belonged to nobody, or the end of a
     // request that failed. Nothing while it is not.
     std::optional<std::chrono::nanoseconds> m_doubtSince;
