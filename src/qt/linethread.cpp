@@ -62,7 +62,7 @@ std::string LineThread::takeReceived()
     return taken;
 }
 
-bool LineThread::writeOut()
+LineThread::WriteResult LineThread::writeOut()
 {
     std::string out;
     {
@@ -90,7 +90,7 @@ bool LineThread::writeOut()
     // Frames handed over meanwhile sit behind these and stay.
     const std::lock_guard lock(m_mutex);
     m_out.erase(0, written);
-    return !gone;
+    return {written > 0 && !gone, gone};
 }
 
 LineThread::ReadResult LineThread::readIn()
@@ -114,6 +114,7 @@ LineThread::ReadResult LineThread::readIn()
     }
     if (!got.empty()) {
         result.read = true;
+        result.replyEnd = got.find(kReplyEnd) != std::string::npos;
         const std::lock_guard lock(m_mutex);
         result.first = m_in.empty();
         m_in += got;
@@ -125,6 +126,7 @@ void LineThread::run()
 {
     using Clock = std::chrono::steady_clock;
     Clock::time_point readAgainAt{};
+    bool awaitingReply = false;
     bool gone = false;
     const auto lose = [&] {
         gone = true;
@@ -142,8 +144,13 @@ void LineThread::run()
             roomIn = m_in.size() < kMaxWaiting;
         }
         if (!gone && wantOut) {
-            if (!writeOut())
+            const WriteResult write = writeOut();
+            if (write.gone)
                 lose();
+            if (write.wrote) {
+                awaitingReply = true;
+                readAgainAt = {};
+            }
             wantOut = unsent() > 0;
         }
         if (stop)
@@ -181,8 +188,10 @@ void LineThread::run()
         // What arrived before a hang-up is read and handed over before the loss.
         if ((mayRead && (events & POLLIN)) || (events & POLLHUP)) {
             const ReadResult read = readIn();
-            if (read.read)
-                readAgainAt = Clock::now() + kReadGap;
+            if (read.read) {
+                awaitingReply = awaitingReply && !read.replyEnd;
+                readAgainAt = awaitingReply ? Clock::time_point{} : Clock::now() + kReadGap;
+            }
             if (read.first && m_events.received)
                 m_events.received();
             if (read.gone) {

@@ -28,8 +28,12 @@ public:
 
     // After a read, the line waits this long before it reads again, so that text arriving in
     // many small pieces is read, and handed over, in a few larger ones. A first byte after a
-    // quiet while is read at once, and writes never wait for it.
+    // quiet while is read at once, and writes never wait for it. Nor does the answer to a
+    // write: from a write until a read brings kReplyEnd, each byte is read as it comes, so a
+    // reply is handed over as soon as its last byte is on the line.
     static constexpr std::chrono::milliseconds kReadGap{4};
+    // The byte that ends every reply on the lines this program drives.
+    static constexpr char kReplyEnd = '\r';
     // Received bytes not yet taken, beyond which the line stops reading until they are: the
     // rest waits in the kernel, and nothing is lost.
     static constexpr std::size_t kMaxWaiting = std::size_t{64} * 1024;
@@ -56,12 +60,17 @@ public:
 private:
     void run();
     void wake() const;
-    // Writes what the device takes of m_out; false when the line is gone.
-    bool writeOut();
-    struct ReadResult {
-        bool read = false;   // bytes came
-        bool first = false;  // and none were waiting before them
+    struct WriteResult {
+        bool wrote = false;  // the device took bytes
         bool gone = false;   // the line is gone
+    };
+    // Writes what the device takes of m_out.
+    WriteResult writeOut();
+    struct ReadResult {
+        bool read = false;      // bytes came
+        bool first = false;     // and none were waiting before them
+        bool replyEnd = false;  // and kReplyEnd was among them
+        bool gone = false;      // the line is gone
     };
     // Reads what is there into m_in.
     ReadResult readIn();
