@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian packages from a copy of the tree outside the repository, checks them with
 # lintian, desktop-file-validate and appstreamcli, and runs their autopkgtests against the
-# installed packages, then removes them again.
+# installed packages, starts the gateway's service with systemctl (scripts/service-check.sh), then
+# removes them again.
 #
 #   scripts/package.sh          the .debs, .buildinfo and .changes end up in build-deb/
 #
@@ -82,6 +83,16 @@ summary=$out/autopkgtest-summary
 cp "$work/autopkgtest/summary" "$summary" 2>/dev/null || : >"$summary"
 tests="autopkgtest $(grep -c ' PASS' "$summary" || true) passed, $(grep -vc ' PASS' "$summary" || true) not"
 
+echo "== the gateway's service, started with systemctl"
+# After the autopkgtests the packages are installed here.
+service="systemctl start koru-pjlink answers"
+"${sudo[@]}" "$top/scripts/service-check.sh"
+case $? in
+0) ;;
+77) service="the service was not started here (see above)" ;;
+*) service="the service check FAILED"; status=1 ;;
+esac
+
 # The packages go as they came: removed, with no file of theirs left behind but a conffile
 # (which a purge takes), and purged.
 if [ ${#installed_before[@]} -eq 0 ]; then
@@ -116,5 +127,5 @@ else
     echo "package: ${installed_before[*]} were installed before; the tested ones stay installed"
     removal="left installed"
 fi
-echo "package: ${packages[*]} $version; lintian $lint; metadata $meta; $tests; $removal"
+echo "package: ${packages[*]} $version; lintian $lint; metadata $meta; $tests; $service; $removal"
 exit $status
