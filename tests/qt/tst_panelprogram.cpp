@@ -27,6 +27,7 @@ private Q_SLOTS:
     void usageErrorIsOneLineAndAPointerToTheHelp();
     void noDisplayIsSaidInOneLine();
     void savePortsKeepsWhatItDoesNotOwn();
+    void savePortsMakesANewFileWritableByItsOwnerAlone();
     void settingsFileThatIsNoFileIsLeftAlone_data();
     void settingsFileThatIsNoFileIsLeftAlone();
 };
@@ -168,6 +169,21 @@ void TestPanelProgram::savePortsKeepsWhatItDoesNotOwn()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(),
              QByteArray("# the projector room\ncom1=/dev/ttyUSB1\ntheme=dark\ncom2=/dev/ttyS1\n"));
+}
+
+void TestPanelProgram::savePortsMakesANewFileWritableByItsOwnerAlone()
+{
+    // 0644 under the umask, as ever: a umask of 002 leaves no group-writable settings file.
+    QTemporaryDir dir;
+    const mode_t umask = ::umask(002);
+    const Saving saving =
+        savePorts(dir.path(), {QStringLiteral("--com2"), QStringLiteral("/dev/ttyUSB1")});
+    ::umask(umask);
+    QCOMPARE(saving.exitCode, 0);
+    struct stat info {};
+    const QString path = dir.filePath(QStringLiteral("koru-panel/koru-panel.conf"));
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, 0644u);
 }
 
 void TestPanelProgram::settingsFileThatIsNoFileIsLeftAlone_data()
