@@ -14,7 +14,8 @@ std::string what(const std::string &option)
 
 // Qt's own options, which QApplication takes out of the command line after this parse has
 // seen it: those that take a value, then those that do not. Qt also takes them with "--".
-// Qt has no call that names them: only constructing QApplication takes them out, and that
+// Qt has no call that names them. QApplication takes them out as it is constructed, but only
+// those of the platform it loads (under -platform offscreen, "-display :1" stays), and it
 // needs a display, which --help, --version, --list-ports, --save-ports and a usage error do
 // without.
 constexpr std::string_view kQtOptionsWithValue[] = {"-platform",
