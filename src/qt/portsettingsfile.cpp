@@ -155,6 +155,10 @@ std::optional<std::string> savePortSettings(const DeviceMap &devices, const std:
     // A byte-order mark hides the line after it: the file is left for its owner to mend.
     if (old->starts_with("\xef\xbb\xbf"))
         return "the file" + where + " starts with a byte-order mark; remove it, then save again";
+    // QSaveFile will not replace a file that this user may not write (its owner made it
+    // read-only to keep it as it is), so the panel refuses it first, in its own words.
+    if (::access(target.c_str(), W_OK) != 0 && errno == EACCES)
+        return "the file" + where + " is read-only; make it writable, then save again";
     std::error_code error;
     std::filesystem::create_directories(target.parent_path(), error);
     if (error)
