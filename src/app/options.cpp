@@ -14,6 +14,10 @@ std::string what(const std::string &option)
 
 // Qt's own options, which QApplication takes out of the command line after this parse has
 // seen it: those that take a value, then those that do not. Qt also takes them with "--".
+// Qt has no call that names them. QApplication takes them out as it is constructed, but only
+// those of the platform it loads (under -platform offscreen, "-display :1" stays), and it
+// needs a display, which --help, --version, --list-ports, --save-ports and a usage error do
+// without.
 constexpr std::string_view kQtOptionsWithValue[] = {"-platform",
                                                     "-platformpluginpath",
                                                     "-platformtheme",
@@ -63,6 +67,10 @@ std::size_t qtOptionLength(std::string_view argument, bool valueFollows)
 
 }  // namespace
 
+// By hand, not with QCommandLineParser, which cannot tell apart what the panel tells apart:
+// "--com1 --demo" (refused: an option is no path) from "--com1=--demo" (a device so named),
+// nor "koru-panel foo" (an unknown option) from "koru-panel -- foo" (an unexpected argument),
+// and which refuses Qt's own options ("-platform offscreen") unless it is given the list above.
 Options Options::parse(const std::vector<std::string> &arguments)
 {
     Options options;

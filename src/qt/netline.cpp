@@ -1098,6 +1098,13 @@ void NetLine::close()
     d->close();
 }
 
+// Not QUrl: this file is Qt-free, and QUrl takes what is refused here, each of which would be
+// refused again after it: a host lowered ("tcp://Projector:4002" gives "projector", while the
+// messages quote the name as given), decoded ("h%41" gives "ha") or an international name
+// turned to its ACE form, a user ("u@h:4002"), a path ("h:4002/x"), a port of 0, none ("h:")
+// or of six digits ("h:004002"). Nor gensio_scan_network_port: it reads gensio's "HOST,PORT"
+// and looks the name up at once, where the lookup runs under the opening's time-out on a
+// thread of its own.
 std::optional<NetAddress> parseNetAddress(std::string_view url)
 {
     NetAddress address{};

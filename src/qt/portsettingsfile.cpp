@@ -4,9 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFile>
+#include <QSaveFile>
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -16,7 +17,9 @@
 
 std::string portSettingsPath()
 {
-    // The XDG rules ignore a relative XDG_CONFIG_HOME.
+    // The XDG rules ignore a relative XDG_CONFIG_HOME. Not QStandardPaths: Qt 6.4 returns a
+    // relative XDG_CONFIG_HOME as it is ("rel" for XDG_CONFIG_HOME=rel) and, with HOME unset,
+    // "//.config", where the panel says that neither is set.
     const char *config = std::getenv("XDG_CONFIG_HOME");
     std::string folder;
     if (config && config[0] == '/') {
@@ -152,41 +155,30 @@ std::optional<std::string> savePortSettings(const DeviceMap &devices, const std:
     // A byte-order mark hides the line after it: the file is left for its owner to mend.
     if (old->starts_with("\xef\xbb\xbf"))
         return "the file" + where + " starts with a byte-order mark; remove it, then save again";
+    // QSaveFile will not replace a file that this user may not write (its owner made it
+    // read-only to keep it as it is), so the panel refuses it first, in its own words.
+    if (::access(target.c_str(), W_OK) != 0 && errno == EACCES)
+        return "the file" + where + " is read-only; make it writable, then save again";
     std::error_code error;
     std::filesystem::create_directories(target.parent_path(), error);
     if (error)
         return "cannot make " + target.parent_path().string() + ": " + error.message();
-    struct stat info {};
-    const bool existed = ::stat(target.c_str(), &info) == 0;
-    // A reader never sees half a file, and a failed write leaves the old one as it was.
-    const std::string temporary = target.string() + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return std::string(std::strerror(errno)) + " (writing " + temporary + ")";
+    // A reader never sees half a file, and a failed write leaves the old one as it was: QSaveFile
+    // writes a temporary file beside the target, syncs it and renames it over the target, giving
+    // it the target's permissions first, so that a file of 0600 stays private.
+    const bool existed = std::filesystem::exists(target, error);
+    QSaveFile file(QFile::decodeName(target.c_str()));
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString().toStdString() + where;
+    // The temporary file is made 0666 under the umask; of that, a new settings file keeps
+    // 0644, as the panel has always made it.
+    struct stat made {};
+    if (!existed && ::fstat(file.handle(), &made) == 0 &&
+        ::fchmod(file.handle(), made.st_mode & 0644) != 0)
+        return std::string(std::strerror(errno)) + where;
     const std::string text = PortSettings::update(*old, devices);
-    std::size_t written = 0;
-    int failure = 0;
-    while (written < text.size() && failure == 0) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n > 0)
-            written += static_cast<std::size_t>(n);
-        else if (n < 0 && errno != EINTR)
-            failure = errno;
-    }
-    // The file keeps its mode (a file of 0600 stays private), and reaches the disk before it
-    // takes the old one's place.
-    if (failure == 0 && existed && ::fchmod(fd, info.st_mode & 07777) != 0)
-        failure = errno;
-    if (failure == 0 && ::fsync(fd) != 0)
-        failure = errno;
-    if (::close(fd) != 0 && failure == 0)
-        failure = errno;
-    if (failure == 0 && std::rename(temporary.c_str(), target.c_str()) != 0)
-        failure = errno;
-    if (failure != 0) {
-        std::filesystem::remove(temporary, error);
-        return std::strerror(failure) + where;
-    }
+    if (file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.commit())
+        return file.errorString().toStdString() + where;
     syncFolder(target.parent_path());
     return std::nullopt;
 }

@@ -22,6 +22,6 @@ DeviceMap loadPortSettingsWarning(std::string_view program);
 // Sets the com1= and com2= lines of the file at path to the mapping, keeping its other lines, its
 // mode and, where path is a symbolic link, the link (the file it leads to is written): whole or
 // not at all (a temporary file, synced, renamed over it), making its folder. A file that is not
-// a regular one, or starts with a byte-order mark, is left as it is. The reason when it could
-// not, in the system's words.
+// a regular one, starts with a byte-order mark or is read-only is left as it is. The reason when it
+// could not, in the system's words.
 std::optional<std::string> savePortSettings(const DeviceMap &devices, const std::string &path);

@@ -1,8 +1,11 @@
 // The real koru-panel program on a pseudo-terminal: a signal to end lets go of the port as
 // END does, so the next program can have it.
+#include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -27,8 +30,9 @@ private Q_SLOTS:
     void usageErrorIsOneLineAndAPointerToTheHelp();
     void noDisplayIsSaidInOneLine();
     void savePortsKeepsWhatItDoesNotOwn();
-    void settingsFileThatIsNoFileIsLeftAlone_data();
-    void settingsFileThatIsNoFileIsLeftAlone();
+    void savePortsMakesANewFileWritableByItsOwnerAlone();
+    void settingsFileNotToBeWrittenIsLeftAlone_data();
+    void settingsFileNotToBeWrittenIsLeftAlone();
 };
 
 void TestPanelProgram::signalToEndReleasesThePort_data()
@@ -126,13 +130,36 @@ struct Saving {
     QByteArray errors;
 };
 
-// koru-panel --save-ports with its settings under config.
-Saving savePorts(const QString &config, const QStringList &arguments)
+// A user's permissions, for a test that runs as root, who may write any file: nobody's, with
+// config and what is in it made nobody's.
+constexpr uid_t kNobody = 65534;
+
+void ownAsNobody(const QString &config)
+{
+    if (::geteuid() != 0)
+        return;
+    QDirIterator files(config, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot,
+                       QDirIterator::Subdirectories);
+    QStringList paths{config};
+    while (files.hasNext())
+        paths << files.next();
+    for (const QString &path : paths)
+        QVERIFY(::lchown(QFile::encodeName(path).constData(), kNobody, kNobody) == 0);
+}
+
+// koru-panel --save-ports with its settings under config, as nobody if asked (and root).
+Saving savePorts(const QString &config, const QStringList &arguments, bool asNobody = false)
 {
     QProcess panel;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
     panel.setProcessEnvironment(environment);
+    if (asNobody && ::geteuid() == 0) {
+        panel.setChildProcessModifier([] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+                ::_exit(127);
+        });
+    }
     panel.start(QStringLiteral(KORU_PANEL),
                 QStringList{QStringLiteral("--save-ports")} + arguments);
     if (!panel.waitForFinished(kTimeoutMs))
@@ -170,7 +197,22 @@ void TestPanelProgram::savePortsKeepsWhatItDoesNotOwn()
              QByteArray("# the projector room\ncom1=/dev/ttyUSB1\ntheme=dark\ncom2=/dev/ttyS1\n"));
 }
 
-void TestPanelProgram::settingsFileThatIsNoFileIsLeftAlone_data()
+void TestPanelProgram::savePortsMakesANewFileWritableByItsOwnerAlone()
+{
+    // 0644 under the umask, as ever: a umask of 002 leaves no group-writable settings file.
+    QTemporaryDir dir;
+    const mode_t umask = ::umask(002);
+    const Saving saving =
+        savePorts(dir.path(), {QStringLiteral("--com2"), QStringLiteral("/dev/ttyUSB1")});
+    ::umask(umask);
+    QCOMPARE(saving.exitCode, 0);
+    struct stat info {};
+    const QString path = dir.filePath(QStringLiteral("koru-panel/koru-panel.conf"));
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, 0644u);
+}
+
+void TestPanelProgram::settingsFileNotToBeWrittenIsLeftAlone_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("says");
@@ -182,9 +224,11 @@ void TestPanelProgram::settingsFileThatIsNoFileIsLeftAlone_data()
                                 << "larger than 16 KiB";
     QTest::newRow("byte-order mark") << "bom"
                                      << "byte-order mark";
+    QTest::newRow("read-only") << "read-only"
+                               << "is read-only; make it writable, then save again";
 }
 
-void TestPanelProgram::settingsFileThatIsNoFileIsLeftAlone()
+void TestPanelProgram::settingsFileNotToBeWrittenIsLeftAlone()
 {
     QFETCH(QString, kind);
     QFETCH(QString, says);
@@ -199,10 +243,15 @@ void TestPanelProgram::settingsFileThatIsNoFileIsLeftAlone()
         QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
     } else {
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(kind == "big" ? QByteArray(1 << 20, '#')
-                                 : QByteArray("\xef\xbb\xbf"
-                                              "com1=/dev/x\n"));
+        file.write(kind == "big"   ? QByteArray(1 << 20, '#')
+                   : kind == "bom" ? QByteArray("\xef\xbb\xbf"
+                                                "com1=/dev/x\n")
+                                   : QByteArray("com1=/dev/x\n"));
         file.close();
+    }
+    if (kind == "read-only") {
+        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        ownAsNobody(dir.path());
     }
     const QByteArray before = kind == "fifo" || kind == "zero" ? QByteArray() : [&] {
         file.open(QIODevice::ReadOnly);
@@ -211,7 +260,8 @@ void TestPanelProgram::settingsFileThatIsNoFileIsLeftAlone()
         return text;
     }();
     const Saving saving =
-        savePorts(dir.path(), {QStringLiteral("--com1"), QStringLiteral("/dev/ttyUSB1")});
+        savePorts(dir.path(), {QStringLiteral("--com1"), QStringLiteral("/dev/ttyUSB1")},
+                  kind == "read-only");
     // Refused in good time, with the reason, and the file as it was.
     QCOMPARE(saving.exitCode, 1);
     QVERIFY2(saving.errors.contains(says.toLatin1()), saving.errors.constData());

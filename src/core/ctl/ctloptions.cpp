@@ -29,6 +29,11 @@ std::string lowered(std::string text)
 
 }  // namespace
 
+// By hand, not with QCommandLineParser (and so without Qt, as the rest of core/ctl): it takes
+// "--V" for -V (and "--v" for -v), and either "-vV" for -v -V or "-verbose" for --verbose, by
+// its mode for one dash, where koru-ctl refuses each as an unknown option (status 2); it takes
+// "-" for a command; and it cannot tell "-h --bogus" (help) from "--bogus -h" (a usage error),
+// as it reports the unknown options apart from the known ones.
 CtlOptions CtlOptions::parse(const std::vector<std::string> &arguments)
 {
     CtlOptions options;

@@ -3,6 +3,9 @@
 #include "core/ctl/commandrunner.h"
 #include "core/protocol/escaping.h"
 
+// Not QJsonDocument: it writes a carriage return as \r where koru-ctl has always written
+// \u000d, writes DEL and the bytes beyond ASCII as they are (a reply's bytes are no UTF-8),
+// and QJsonObject orders the keys by name, where "time" comes first and "error" last.
 std::string jsonString(std::string_view text)
 {
     static constexpr char kHex[] = "0123456789abcdef";
