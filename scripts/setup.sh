@@ -23,7 +23,7 @@ test_packages=(
     qt6-serialport-dev
     ser2net python3-serial sredird
     xvfb xdotool x11-utils
-    clang libclang-rt-14-dev clang-tidy cppcheck
+    clang libclang-rt-14-dev clang-format clang-tidy cppcheck
     build-essential dpkg-dev debhelper lintian autopkgtest appstream desktop-file-utils xauth
     systemd
 )

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test, in seven stages (docs/hardening.md):
+# Sets up, builds and runs every test, in eight stages (docs/hardening.md):
 #   layers     every include is of its own layer or one beneath it (scripts/check-layers.sh)
+#   format     the C++ of src/, tests/, bench/ and fuzz/ is as clang-format writes it with the
+#              checked-in .clang-format (clang-format -i FILE puts a file right)
 #   tests      the test suite, built in build/
 #   sanitize   the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer (g++),
 #              LeakSanitizer included, in build-asan/
@@ -155,6 +157,18 @@ cppcheck_src() {
     fi
 }
 
+format() {
+    local files=()
+    mapfile -d '' files < <(find src tests bench fuzz -name node_modules -prune -o \
+        \( -name '*.cpp' -o -name '*.h' \) -type f -print0 | sort -z)
+    if clang-format --dry-run -Werror "${files[@]}"; then
+        note="${#files[@]} files as clang-format writes them"
+    else
+        note="clang-format -i the files above"
+        return 1
+    fi
+}
+
 package() {
     local log
     log=$(mktemp)
@@ -166,6 +180,7 @@ package() {
 }
 
 stage layers scripts/check-layers.sh
+stage format format
 stage tests tests
 stage sanitize sanitize
 # clang-tidy reads build-fuzz's database, so the fuzz stage configures before it.
