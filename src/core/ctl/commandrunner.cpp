@@ -8,9 +8,6 @@
 
 namespace {
 
-constexpr std::string_view kAck = "\x06\r";
-constexpr std::string_view kNak = "\x15\r";
-
 // The arrow pad keeps whatever interval was last set; a program that has set none repeats it
 // at the interval the panel starts with.
 int repeatInterval(const HoldButton &button)
@@ -128,10 +125,10 @@ void CommandRunner::answered(TransactionResult result)
         return end(kCtlLineLost);
     }
     const std::string &reply = m_current.reply;
-    if (reply == kNak)
+    if (reply == kNakReply)
         return complete("NAK");
     if (!m_steps[m_next].query) {
-        if (reply == kAck)
+        if (reply == kAckReply)
             return complete({}, "ACK");
         m_line.distrust();
         return complete("unexpected reply");

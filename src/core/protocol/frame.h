@@ -8,6 +8,12 @@
 // bytes of ASCII. Nothing else is ever written to the line.
 std::string buildFrame(std::string_view idPrefix, std::string_view code);
 
+// What a projector answers, besides the status replies: every reply ends with a carriage
+// return. ACK acknowledges an operation command; NAK answers a code the projector does not
+// know, which no status decoding matches.
+inline constexpr std::string_view kAckReply = "\x06\r";
+inline constexpr std::string_view kNakReply = "\x15\r";
+
 // The PJ Select options and the prefix each puts before every frame.
 struct AddressOption {
     std::string_view control;
