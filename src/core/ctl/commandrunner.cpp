@@ -1,6 +1,5 @@
 #include "core/ctl/commandrunner.h"
 
-#include "core/panel/holdengine.h"
 #include "core/protocol/commandnames.h"
 #include "core/protocol/frame.h"
 #include "core/protocol/holdbuttons.h"
@@ -12,7 +11,7 @@ namespace {
 // at the interval the panel starts with.
 int repeatInterval(const HoldButton &button)
 {
-    return button.kind == HoldButton::Kind::Arrow ? HoldEngine::kDesignRepeatMs : button.repeatMs;
+    return button.kind == HoldButton::Kind::Arrow ? kDesignRepeatMs : button.repeatMs;
 }
 
 }  // namespace
