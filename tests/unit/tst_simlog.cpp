@@ -1,5 +1,6 @@
 #include <QTest>
 
+#include "core/protocol/escaping.h"
 #include "sim/core/simevent.h"
 
 class TestSimLog : public QObject {
@@ -9,6 +10,8 @@ private Q_SLOTS:
     void shouldFormatOneLinePerEvent();
     void shouldEscapeEveryByteReadably_data();
     void shouldEscapeEveryByteReadably();
+    void shouldReadEscapesTheLogNoLongerWrites_data();
+    void shouldReadEscapesTheLogNoLongerWrites();
     void shouldRefuseMalformedEscapes_data();
     void shouldRefuseMalformedEscapes();
     void monotonicClockShouldMatchTheSystemsMonotonicClock();
@@ -39,7 +42,7 @@ void TestSimLog::shouldFormatOneLinePerEvent_data()
         << int(Kind::Replied) << qint64(1) << ""
         << "" << 1 << QByteArray(" 25.0  25.0\r") << 0 << "0.000001 TX 1  25.0  25.0\\r";
     QTest::newRow("unasked") << int(Kind::Unasked) << qint64(2000000) << ""
-                             << "" << 0 << QByteArray("hi\n") << 0 << "2.000000 UNASKED hi\\n";
+                             << "" << 0 << QByteArray("hi\n") << 0 << "2.000000 UNASKED hi\\x0a";
     QTest::newRow("discarded") << int(Kind::Discarded) << qint64(3000000) << ""
                                << "" << 0 << QByteArray("x\xff", 2) << 90
                                << "3.000000 DROP 90 x\\xff";
@@ -75,7 +78,7 @@ void TestSimLog::shouldEscapeEveryByteReadably_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
     QTest::newRow("printable") << QByteArray("C00 ~!") << "C00 ~!";
-    QTest::newRow("named controls") << QByteArray("\r\n\t") << "\\r\\n\\t";
+    QTest::newRow("controls") << QByteArray("\r\n\t") << "\\r\\x0a\\x09";
     QTest::newRow("backslash") << QByteArray("a\\b") << "a\\\\b";
     QTest::newRow("NUL") << QByteArray("\x00", 1) << "\\x00";
     QTest::newRow("DEL and high bytes") << QByteArray("\x7f\x80\xff") << "\\x7f\\x80\\xff";
@@ -86,9 +89,26 @@ void TestSimLog::shouldEscapeEveryByteReadably()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
-    const std::string escaped = escapeBytes(bytes.toStdString());
+    const std::string escaped = escapeTraffic(bytes.toStdString());
     QCOMPARE(QString::fromStdString(escaped), text);
     const auto back = unescapeBytes(escaped);
+    QVERIFY(back);
+    QCOMPARE(QByteArray::fromStdString(*back), bytes);
+}
+
+void TestSimLog::shouldReadEscapesTheLogNoLongerWrites_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("line feed and tab") << "a\\nb\\tc" << QByteArray("a\nb\tc");
+    QTest::newRow("upper-case hex") << "\\x0A\\xFF" << QByteArray("\n\xff");
+}
+
+void TestSimLog::shouldReadEscapesTheLogNoLongerWrites()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    const auto back = unescapeBytes(text.toStdString());
     QVERIFY(back);
     QCOMPARE(QByteArray::fromStdString(*back), bytes);
 }

@@ -1,6 +1,5 @@
 #include "core/ctl/commandrunner.h"
 
-#include "core/panel/holdengine.h"
 #include "core/protocol/commandnames.h"
 #include "core/protocol/frame.h"
 #include "core/protocol/holdbuttons.h"
@@ -8,14 +7,11 @@
 
 namespace {
 
-constexpr std::string_view kAck = "\x06\r";
-constexpr std::string_view kNak = "\x15\r";
-
 // The arrow pad keeps whatever interval was last set; a program that has set none repeats it
 // at the interval the panel starts with.
 int repeatInterval(const HoldButton &button)
 {
-    return button.kind == HoldButton::Kind::Arrow ? HoldEngine::kDesignRepeatMs : button.repeatMs;
+    return button.kind == HoldButton::Kind::Arrow ? kDesignRepeatMs : button.repeatMs;
 }
 
 }  // namespace
@@ -128,10 +124,10 @@ void CommandRunner::answered(TransactionResult result)
         return end(kCtlLineLost);
     }
     const std::string &reply = m_current.reply;
-    if (reply == kNak)
+    if (reply == kNakReply)
         return complete("NAK");
     if (!m_steps[m_next].query) {
-        if (reply == kAck)
+        if (reply == kAckReply)
             return complete({}, "ACK");
         m_line.distrust();
         return complete("unexpected reply");

@@ -18,7 +18,6 @@ class TrafficMonitor;
 // ever is worse than a hold cut short.
 class HoldEngine {
 public:
-    static constexpr int kDesignRepeatMs = 200;
     static constexpr int kSafetyStopMs = 60000;
 
     HoldEngine(Clock &clock, CommandSender &sender, TrafficMonitor &traffic);

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
+#include "core/protocol/bytetime.h"
+
 LineBacklog::Time LineBacklog::byteTime(const LineSettings &settings)
 {
-    const int bits = 1 + settings.dataBits + (settings.parity == 'N' ? 0 : 1) + settings.stopBits;
-    return Time(1'000'000'000LL * bits / settings.baud);
+    return Time(
+        byteTimeNs(settings.baud, settings.dataBits, settings.parity != 'N', settings.stopBits));
 }
 
 std::int64_t LineBacklog::bytesOnLine(Time now) const

@@ -12,7 +12,7 @@ class LineBacklog {
 public:
     using Time = std::chrono::nanoseconds;
 
-    // A start bit, the data bits, a parity bit if any, the stop bits, at the baud rate.
+    // byteTimeNs for these settings.
     static Time byteTime(const LineSettings &settings);
 
     void setSettings(const LineSettings &settings) { m_byteTime = byteTime(settings); }

@@ -1,19 +1,7 @@
 #include "core/panel/portsettings.h"
 
 #include "core/protocol/escaping.h"
-
-namespace {
-
-std::string_view trimmed(std::string_view text)
-{
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
-}
-
-}  // namespace
+#include "core/protocol/trimming.h"
 
 PortSettings PortSettings::parse(std::string_view text, DeviceMap defaults)
 {

@@ -7,17 +7,9 @@
 
 #include "core/panel/devicemap.h"
 #include "core/protocol/frame.h"
+#include "core/protocol/trimming.h"
 
 namespace {
-
-std::string_view trimmed(std::string_view text)
-{
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
-}
 
 bool printable(std::string_view text)
 {

@@ -10,9 +10,6 @@
 
 namespace {
 
-constexpr std::string_view kAck = "\x06\r";
-constexpr std::string_view kNak = "\x15\r";
-
 // The frames' codes (core/protocol/oneshotbuttons.h).
 constexpr std::string_view kPowerOn = "C00";
 constexpr std::string_view kPowerOff = "C01";
@@ -407,10 +404,10 @@ void PjlinkSession::stepEnded(const TransactionResult &result)
     if (result.end != TransactionEnd::Reply)
         return reply(job.head, "ERR4");
     // A projector refuses what it cannot do now: in standby, while it warms up or cools.
-    if (result.reply == kNak)
+    if (result.reply == kNakReply)
         return reply(job.head, "ERR3");
     const bool fits = job.plan.set
-                          ? result.reply == kAck
+                          ? result.reply == kAckReply
                           : decodeReply(result.reply, job.frame, m_projector.idPrefix).has_value();
     if (!fits) {
         m_queue.distrust();

@@ -70,6 +70,10 @@ inline constexpr std::array<ArrowTimeouts, 2> kArrowTimeouts{{
 inline constexpr int kDigitalZoomArrowRepeatMs = 5;
 inline constexpr std::uint8_t kDigitalZoomArrowMode = 3;
 
+// Timer1's interval at start-up, which the arrow pad repeats at until a menu button or a
+// digital zoom release sets another.
+inline constexpr int kDesignRepeatMs = 200;
+
 // The time-outs every release restores.
 inline constexpr int kNormalReplyTimeoutMs = 500;
 inline constexpr int kNormalDisplayTimeoutMs = 1000;

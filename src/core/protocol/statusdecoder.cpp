@@ -71,12 +71,14 @@ std::string_view head(std::string_view text, std::size_t n)
     return text.substr(0, n);
 }
 
+constexpr std::size_t kToTheEnd = std::string_view::npos;
+
 // Places from..to of the text, counted from 1; fewer when the text ends earlier.
 std::string_view places(std::string_view text, std::size_t from, std::size_t to)
 {
     if (text.size() < from)
         return {};
-    return text.substr(from - 1, to - from + 1);
+    return text.substr(from - 1, to == kToTheEnd ? kToTheEnd : to - from + 1);
 }
 
 std::optional<std::string> lookUp(std::span<const Row> table, std::string_view key)
@@ -88,48 +90,43 @@ std::optional<std::string> lookUp(std::span<const Row> table, std::string_view k
     return std::nullopt;
 }
 
-std::optional<std::string> lampTime(std::string_view r)
-{
-    std::string text(head(r, 19));
-    text += " Hour Use";
-    return text;
-}
+// The replies that the status display echoes rather than looks up: places of the RXD
+// display's text, between texts of the echo's own. The same places serve a reply as it came
+// (decodeReply, as a script reads it): rendered place 2k is reply character k while all before
+// it are printable, as they are in every reply of the form the projector sends, so places
+// from..to hold reply characters (from + 1) / 2 to to / 2, given as they came, not spaced out.
+struct Field {
+    std::size_t from;
+    std::size_t to;
+};
 
-std::optional<std::string> temperatures(std::string_view r)
-{
-    std::string text = "  S1=";
-    text += head(r, 10);
-    text += " C  ,   S2= ";
-    text += places(r, 15, 22);
-    text += " C";
-    return text;
-}
+struct Echo {
+    std::size_t fieldCount;
+    std::array<Field, 2> fields;
+    // The text before the first field and after each field: as the status display shows it,
+    // and as the plain reply reads.
+    std::array<std::string_view, 3> display;
+    std::array<std::string_view, 3> plain;
+};
 
-std::optional<std::string> rawEcho(std::string_view r)
-{
-    return std::string(r);
-}
+constexpr Echo kLampTime{1, {{{1, 19}}}, {"", " Hour Use"}, {" ", " Hour Use"}};
+constexpr Echo kTemperatures{
+    2, {{{1, 10}, {15, 22}}}, {"  S1=", " C  ,   S2= ", " C"}, {" S1=", " C, S2= ", " C"}};
+constexpr Echo kModel{1, {{{1, kToTheEnd}}}, {}, {" "}};
 
-// The replies that the status display echoes, as they came: r is the reply without its
-// carriage return. Rendered place 2k is reply character k, so these pick the same characters.
-std::optional<std::string> plainLampTime(std::string_view r)
+// text is the RXD display's text, or for the plain form the reply without its carriage return.
+std::string echoed(const Echo &echo, std::string_view text, bool plain)
 {
-    return " " + *lampTime(head(r, 9));
-}
-
-std::optional<std::string> plainTemperatures(std::string_view r)
-{
-    std::string text = " S1=";
-    text += head(r, 5);
-    text += " C, S2= ";
-    text += places(r, 8, 11);
-    text += " C";
-    return text;
-}
-
-std::optional<std::string> plainEcho(std::string_view r)
-{
-    return " " + std::string(r);
+    const std::array<std::string_view, 3> &glue = plain ? echo.plain : echo.display;
+    std::string out(glue[0]);
+    for (std::size_t i = 0; i < echo.fieldCount; ++i) {
+        const Field field = echo.fields[i];
+        out += plain ? places(text, (field.from + 1) / 2,
+                              field.to == kToTheEnd ? kToTheEnd : field.to / 2)
+                     : places(text, field.from, field.to);
+        out += glue[i + 1];
+    }
+    return out;
 }
 
 // The reply forms the projector sends, r being the reply without its carriage return.
@@ -189,11 +186,12 @@ bool printableText(std::string_view r)
 
 struct Query {
     std::string_view code;
-    std::optional<std::string> (*decode)(std::string_view r);
+    // Looks the reply up in a table of rows, from the RXD display's text.
+    std::optional<std::string> (*decode)(std::string_view rxdText);
     // Whether a reply (without its carriage return) has the form the projector sends.
     bool (*wellFormed)(std::string_view r);
-    // For the echoing queries; the others read the same either way.
-    std::optional<std::string> (*plain)(std::string_view r) = nullptr;
+    // For the echoing queries, instead of decode.
+    const Echo *echo = nullptr;
 };
 
 // Tried in this order; lastCommand can equal at most one of them.
@@ -201,9 +199,9 @@ constexpr std::array<Query, 8> kQueries{{
     {"CR0", [](std::string_view r) { return lookUp(kPowerStatus, head(r, 4)); }, twoCharacters},
     {"CR1", [](std::string_view r) { return lookUp(kInput, head(r, 2)); }, oneCharacter},
     {"CR4", [](std::string_view r) { return lookUp(kReversal, head(r, 4)); }, twoCharacters},
-    {"CR3", lampTime, hourDigits, plainLampTime},
-    {"CR6", temperatures, twoReadings, plainTemperatures},
-    {"CR9", rawEcho, printableText, plainEcho},
+    {"CR3", nullptr, hourDigits, &kLampTime},
+    {"CR6", nullptr, twoReadings, &kTemperatures},
+    {"CR9", nullptr, printableText, &kModel},
     {"CRA", [](std::string_view r) { return lookUp(kMuteAndSignal, head(r, 4)); }, twoCharacters},
     {"CR7", [](std::string_view r) { return lookUp(kLampMode, head(r, 4)); }, twoCharacters},
 }};
@@ -222,7 +220,7 @@ std::optional<std::string> decodeStatus(std::string_view rxdText, std::string_vi
 {
     for (const Query &query : kQueries) {
         if (isFrameOf(lastCommand, idPrefix, query.code))
-            return query.decode(rxdText);
+            return query.echo ? echoed(*query.echo, rxdText, false) : query.decode(rxdText);
     }
     return std::nullopt;
 }
@@ -249,7 +247,7 @@ std::optional<std::string> decodeReply(std::string_view reply, std::string_view 
         if (!query.wellFormed(payload))
             return std::nullopt;
         std::optional<std::string> text =
-            query.plain ? query.plain(payload) : query.decode(renderTraffic(reply));
+            query.echo ? echoed(*query.echo, payload, true) : query.decode(renderTraffic(reply));
         if (text && text->starts_with(' '))
             text->erase(0, 1);
         return text;

@@ -1,17 +1,13 @@
 #include "sim/core/framereader.h"
 
 #include <algorithm>
-#include <array>
 
-namespace {
-
-constexpr std::array<std::string_view, 5> kPrefixes{"A001", "A002", "A003", "A004", "AFFF"};
-
-}  // namespace
+#include "core/protocol/frame.h"
 
 bool FrameReader::isValidPrefix(std::string_view prefix)
 {
-    return std::find(kPrefixes.begin(), kPrefixes.end(), prefix) != kPrefixes.end();
+    // A frame without a prefix is told apart by its length.
+    return !prefix.empty() && findAddressOption(prefix);
 }
 
 bool FrameReader::isValidCode(std::string_view code)

@@ -3,19 +3,14 @@
 #include <algorithm>
 #include <limits>
 
-namespace {
-
-constexpr std::int64_t kBitsPerByte = 10;  // 8N1
-constexpr std::int64_t kNsPerSecond = 1000000000;
-
-}  // namespace
+#include "core/protocol/bytetime.h"
 
 void LinePacer::setBaud(int baud)
 {
     if (baud == m_baud)
         return;
     m_baud = std::max(baud, 0);
-    m_byteNs = m_baud > 0 ? kBitsPerByte * kNsPerSecond / m_baud : 0;
+    m_byteNs = m_baud > 0 ? ::byteTimeNs(m_baud) : 0;
 }
 
 std::int64_t LinePacer::busyFromNs(std::int64_t nowNs) const

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/protocol/frame.h"
+
 ProjectorChain::ProjectorChain(int length, const ProjectorSettings &settings)
 {
     length = std::clamp(length, 1, kMaxLength);
@@ -15,15 +17,7 @@ ProjectorChain::ProjectorChain(int length, const ProjectorSettings &settings)
 
 std::vector<int> ProjectorChain::takers(std::string_view prefix) const
 {
-    std::vector<int> addresses;
-    if (prefix.empty() || prefix == "AFFF") {
-        for (int address = 1; address <= length(); ++address)
-            addresses.push_back(address);
-    } else if (prefix.size() == 4 && prefix.starts_with("A00") && prefix[3] >= '1' &&
-               prefix[3] <= '0' + length()) {
-        addresses.push_back(prefix[3] - '0');
-    }
-    return addresses;
+    return addressedProjectors(prefix, length());
 }
 
 ChainAnswer ProjectorChain::take(const SimFrame &frame, std::int64_t nowMs)

@@ -4,11 +4,7 @@
 #include <string>
 #include <string_view>
 
-// What a projector answers, besides the status replies: every reply ends with a carriage
-// return. ACK acknowledges an operation command; NAK answers a code the projector does not
-// know, which no status decoding of the panel matches.
-inline constexpr std::string_view kAckReply = "\x06\r";
-inline constexpr std::string_view kNakReply = "\x15\r";
+#include "core/protocol/frame.h"
 
 enum class PowerState { StandBy, CountDown, On, Cooling };
 enum class LampMode { TwoLamp, Half1, Half2 };

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "core/protocol/escaping.h"
+
 namespace {
 
 int hexValue(char c)
@@ -17,39 +19,6 @@ int hexValue(char c)
 }
 
 }  // namespace
-
-std::string escapeBytes(std::string_view bytes)
-{
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size());
-    for (const char c : bytes) {
-        const auto code = static_cast<unsigned char>(c);
-        switch (c) {
-        case '\r':
-            text += "\\r";
-            break;
-        case '\n':
-            text += "\\n";
-            break;
-        case '\t':
-            text += "\\t";
-            break;
-        case '\\':
-            text += "\\\\";
-            break;
-        default:
-            if (code >= 0x20 && code < 0x7f) {
-                text.push_back(c);
-            } else {
-                text += "\\x";
-                text.push_back(kHex[code >> 4]);
-                text.push_back(kHex[code & 0xf]);
-            }
-        }
-    }
-    return text;
-}
 
 std::optional<std::string> unescapeBytes(std::string_view text)
 {
@@ -111,18 +80,18 @@ std::string formatLogLine(const SimEvent &event)
     switch (event.kind) {
     case SimEvent::Kind::Received:
         line += " RX ";
-        line += event.prefix.empty() ? std::string("-") : escapeBytes(event.prefix);
+        line += event.prefix.empty() ? std::string("-") : escapeTraffic(event.prefix);
         line += ' ';
-        line += escapeBytes(event.code);
+        line += escapeTraffic(event.code);
         break;
     case SimEvent::Kind::Replied:
-        line += " TX " + std::to_string(event.projector) + ' ' + escapeBytes(event.bytes);
+        line += " TX " + std::to_string(event.projector) + ' ' + escapeTraffic(event.bytes);
         break;
     case SimEvent::Kind::Unasked:
-        line += " UNASKED " + escapeBytes(event.bytes);
+        line += " UNASKED " + escapeTraffic(event.bytes);
         break;
     case SimEvent::Kind::Discarded:
-        line += " DROP " + std::to_string(event.length) + ' ' + escapeBytes(event.bytes);
+        line += " DROP " + std::to_string(event.length) + ' ' + escapeTraffic(event.bytes);
         break;
     case SimEvent::Kind::Closed:
         line += " CLOSED";

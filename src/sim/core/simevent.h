@@ -36,13 +36,14 @@ struct SimEvent {
 //   <seconds>.<microseconds> DROP <length> <start of the line>
 //   <seconds>.<microseconds> CLOSED
 //   <seconds>.<microseconds> OPENED
-// Bytes are escaped so that a line holds no control character: see escapeBytes.
+// Bytes are escaped as the traffic log escapes them (escapeTraffic): a line holds no control
+// character, and as spaces stay spaces an escaped text is the rest of the line after its last
+// field.
 std::string formatLogLine(const SimEvent &event);
 
-// "\r", "\n", "\t" and "\\" for those bytes, "\xHH" for every other byte outside "!" to "~";
-// spaces stay spaces, so the text is the rest of the line after its last field.
-std::string escapeBytes(std::string_view bytes);
-// The reverse, for texts given on the command line; nothing when an escape is malformed.
+// The reverse of escapeTraffic, for texts given on the command line: "\r", "\\" and "\xHH"
+// (either case), and "\n" and "\t" as well, as logs of earlier versions wrote them. Nothing
+// when an escape is malformed.
 std::optional<std::string> unescapeBytes(std::string_view text);
 // Seconds with six decimals.
 std::string formatTimestamp(std::int64_t timeUs);
