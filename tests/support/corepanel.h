@@ -25,7 +25,7 @@ struct CorePanel {
     const PortConfiguration &ports = core.ports();
     const IntervalTimer &timer1 = engine.repeatTimer();
     const IntervalTimer &timer2 = monitor.replyTimeout();
-    const IntervalTimer &timer3 = monitor.portSettingsTimeout();
+    const IntervalTimer &timer3 = core.settingsFrame().timeout();
     const IntervalTimer &timer4 = monitor.displayTimeout();
 
     // The panel as start-up leaves it: COM1 open at 19200 baud.

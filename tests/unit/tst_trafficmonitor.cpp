@@ -367,7 +367,7 @@ void TestTrafficMonitor::lostLineBringsUpThePortChoiceAtOnce()
     panel.at(1000);
     panel.comm.loseLine();
     QVERIFY(panel.displays.frame8Visible);
-    panel.at(1000 + TrafficMonitor::kPortSettingsMs);
+    panel.at(1000 + ComSettingsFrame::kTimeoutMs);
     QVERIFY(!panel.displays.frame8Visible);
 }
 

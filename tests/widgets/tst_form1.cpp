@@ -87,7 +87,7 @@ void TestForm1::startUpOpensCom1At19200InTheCompactView()
     QVERIFY(panel.get<QRadioButton>("Option3")->isChecked());
     for (const IntervalTimer *timer :
          {&panel.form->core().holds().repeatTimer(), &panel.form->core().traffic().replyTimeout(),
-          &panel.form->core().traffic().portSettingsTimeout(),
+          &panel.form->core().settingsFrame().timeout(),
           &panel.form->core().traffic().displayTimeout()})
         QVERIFY(!timer->enabled());
     QVERIFY(panel.comm.written.empty());
@@ -281,7 +281,7 @@ void TestForm1::comButtonShowsPortSettingsForFiveSeconds()
     QVERIFY(panel.frame8Shown());
     panel.clock.advance(1);
     QVERIFY(!panel.frame8Shown());
-    QVERIFY(!panel.form->core().traffic().portSettingsTimeout().enabled());
+    QVERIFY(!panel.form->core().settingsFrame().timeout().enabled());
 }
 
 void TestForm1::dataViewClickRestartsTheFiveSecondsWhilePortSettingsShow()
@@ -313,7 +313,7 @@ void TestForm1::endClosesThePortAndEndsAtOnce()
     QVERIFY(panel.form->ended());
     for (const IntervalTimer *timer :
          {&panel.form->core().holds().repeatTimer(), &panel.form->core().traffic().replyTimeout(),
-          &panel.form->core().traffic().portSettingsTimeout(),
+          &panel.form->core().settingsFrame().timeout(),
           &panel.form->core().traffic().displayTimeout()})
         QVERIFY(!timer->enabled());
     const QString rxd = panel.rxd();
@@ -443,7 +443,7 @@ void TestForm1::choosing9600AppliesAtOnceWithoutReopening()
     QVERIFY(panel.comm.portOpen());
     QVERIFY(!panel.frame8Shown());
     // The COM settings time-out still runs and hides the hidden frame again.
-    QVERIFY(panel.form->core().traffic().portSettingsTimeout().enabled());
+    QVERIFY(panel.form->core().settingsFrame().timeout().enabled());
 }
 
 void TestForm1::sendingWithThePortClosedShowsThePortSettings()
