@@ -14,6 +14,7 @@
 #include "core/panel/trafficmonitor.h"
 #include "core/protocol/holdbuttons.h"
 #include "core/protocol/oneshotbuttons.h"
+#include "support/bytes.h"
 #include "support/corepanel.h"
 #include "support/fakeserialcontrol.h"
 #include "support/goldentables.h"
@@ -24,11 +25,6 @@
 namespace {
 
 using Target = RecordingDisplays::Target;
-
-QByteArray qb(std::string_view text)
-{
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
 
 QByteArray hex(std::string_view bytes)
 {

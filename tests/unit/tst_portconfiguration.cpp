@@ -4,6 +4,7 @@
 
 #include "core/panel/linesettings.h"
 #include "core/panel/portconfiguration.h"
+#include "support/bytes.h"
 #include "support/corepanel.h"
 #include "support/fakeserialcontrol.h"
 #include "support/recordingdisplays.h"
@@ -14,11 +15,6 @@ namespace {
 using Target = RecordingDisplays::Target;
 
 const std::string kTitle = "koru-panel";
-
-QByteArray qb(std::string_view text)
-{
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
 
 QStringList toList(const std::vector<std::string> &lines)
 {

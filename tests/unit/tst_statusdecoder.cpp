@@ -11,6 +11,7 @@
 #include "core/protocol/oneshotbuttons.h"
 #include "core/protocol/rendering.h"
 #include "core/protocol/statusdecoder.h"
+#include "support/bytes.h"
 #include "support/corepanel.h"
 #include "support/fakeserialcontrol.h"
 #include "support/goldentables.h"
@@ -19,11 +20,6 @@
 #include "support/virtualclock.h"
 
 namespace {
-
-QByteArray qb(std::string_view text)
-{
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
 
 std::string str(const QByteArray &bytes)
 {

@@ -11,6 +11,7 @@
 #include "core/protocol/oneshotbuttons.h"
 #include "core/protocol/rendering.h"
 #include "core/protocol/statusdecoder.h"
+#include "support/bytes.h"
 #include "support/corepanel.h"
 #include "support/fakeserialcontrol.h"
 #include "support/goldentables.h"
@@ -21,11 +22,6 @@
 namespace {
 
 using Target = RecordingDisplays::Target;
-
-QByteArray qb(std::string_view text)
-{
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
 
 QByteArray hex(std::string_view bytes)
 {
