@@ -56,7 +56,7 @@ std::string_view programCommand(std::string_view control)
 struct Sending : CorePanel<RecordingDisplays> {
     std::vector<std::string> handed;
 
-    Sending()
+    Sending() : CorePanel(Port::Closed)
     {
         comm.onOutput = [this](std::string_view frame) { handed.emplace_back(frame); };
     }

@@ -27,6 +27,7 @@ QStringList toList(const std::vector<std::string> &lines)
 // The port steps of the panel with a serial control that every port opens on, unless told
 // otherwise.
 struct Panel : CorePanel<RecordingDisplays> {
+    Panel() : CorePanel(Port::Closed) {}
     // Start-up as the panel runs it: open COM1, then select "COM1".
     void startUp()
     {

@@ -55,16 +55,7 @@ const OneShotButton &queryButton(std::string_view code)
 
 // The traffic path the decoding runs in: clicks go out through the send step, replies come
 // in through the receive event and are decoded into the status display.
-struct Panel : CorePanel<RecordingDisplays> {
-    Panel() { comm.openPort(); }
-    void select(std::string_view caption)
-    {
-        for (const AddressOption &option : kAddressOptions) {
-            if (option.caption == caption)
-                core.selectAddress(option);
-        }
-    }
-};
+using Panel = CorePanel<RecordingDisplays>;
 
 }  // namespace
 

@@ -29,15 +29,7 @@ QByteArray hex(std::string_view bytes)
 }
 
 // The serial half of the panel on a virtual clock, with the design intervals.
-struct Panel : CorePanel<RecordingDisplays> {
-    explicit Panel(bool open = true)
-    {
-        if (open)
-            comm.openPort();
-    }
-    void click(std::string_view control) { core.click(oneShot(control)); }
-    void at(std::int64_t time) { clock.advanceTo(time); }
-};
+using Panel = CorePanel<RecordingDisplays>;
 
 // The texts one display was given, from a virtual time on.
 QList<QByteArray> textsOf(const RecordingDisplays &displays, Target target, std::int64_t from)
@@ -302,7 +294,7 @@ void TestTrafficMonitor::sendLeavesEarlierReplyShownUntilTheNextReceive()
 
 void TestTrafficMonitor::sendToClosedPortWritesNothingButShowsFrameAndPortChoice()
 {
-    Panel panel(false);
+    Panel panel(Panel::Port::Closed);
     QVERIFY(!panel.comm.portOpen());
     panel.click("Command17");
     QVERIFY(panel.comm.written.empty());
@@ -328,7 +320,7 @@ void TestTrafficMonitor::sendToClosedPortWritesNothingButShowsFrameAndPortChoice
 
 void TestTrafficMonitor::sendToClosedPortRestartsTheFiveSecondsOfThePortChoice()
 {
-    Panel panel(false);
+    Panel panel(Panel::Port::Closed);
     panel.core.showPortSettings();  // the "COM" button at 0
     panel.at(3000);
     panel.click("Command18");
