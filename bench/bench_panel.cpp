@@ -41,6 +41,7 @@
 #include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
 #include "sim/core/simevent.h"
+#include "support/keys.h"
 #include "support/ser2netrig.h"
 #include "widgets/form1.h"
 
@@ -369,9 +370,7 @@ public:
         if (!m_comm.portOpen())
             return false;
         m_form.show();
-        QKeyEvent ctrlH(QEvent::KeyPress, Qt::Key_H, Qt::ControlModifier);
-        QWidget *focus = QApplication::focusWidget();
-        QApplication::sendEvent(focus ? focus : &m_form, &ctrlH);
+        pressCtrlH(&m_form);
         return true;
     }
 
