@@ -41,7 +41,9 @@
 #include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
 #include "sim/core/simevent.h"
+#include "support/keys.h"
 #include "support/ser2netrig.h"
+#include "support/simprocess.h"
 #include "widgets/form1.h"
 
 namespace {
@@ -184,13 +186,11 @@ public:
             m_process.waitForReadyRead(1000);
             out += m_process.readAllStandardOutput();
         }
-        const QByteArray marker = "listening on ";
-        const qsizetype at = out.indexOf(marker);
-        if (at < 0) {
+        m_path = simListeningPath(out);
+        if (m_path.isEmpty()) {
             std::fprintf(stderr, "bench_panel: projector-sim did not say where it listens\n");
             return false;
         }
-        m_path = QString::fromLocal8Bit(out.mid(at + marker.size()).split('\n').front().trimmed());
         // Nothing more comes on standard output; the panel's event loop need not watch it.
         m_process.closeReadChannel(QProcess::StandardOutput);
         return true;
@@ -369,9 +369,7 @@ public:
         if (!m_comm.portOpen())
             return false;
         m_form.show();
-        QKeyEvent ctrlH(QEvent::KeyPress, Qt::Key_H, Qt::ControlModifier);
-        QWidget *focus = QApplication::focusWidget();
-        QApplication::sendEvent(focus ? focus : &m_form, &ctrlH);
+        pressCtrlH(&m_form);
         return true;
     }
 

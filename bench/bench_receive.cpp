@@ -28,6 +28,7 @@
 #include "core/panel/messagebox.h"
 #include "qt/qtclock.h"
 #include "support/fakeserialcontrol.h"
+#include "support/keys.h"
 #include "widgets/form1.h"
 #include "widgets/labeldisplays.h"
 
@@ -108,9 +109,7 @@ int main(int argc, char *argv[])
         return 1;
     form.show();
     // The full view, in which the traffic displays are shown.
-    QKeyEvent ctrlH(QEvent::KeyPress, Qt::Key_H, Qt::ControlModifier);
-    QWidget *focus = QApplication::focusWidget();
-    QApplication::sendEvent(focus ? focus : &form, &ctrlH);
+    pressCtrlH(&form);
     if (!QTest::qWaitForWindowExposed(&form))
         return 1;
     auto *rxd = qobject_cast<QLabel *>(form.control("Label12"));

@@ -87,8 +87,6 @@ private:
 struct Panel : CorePanel<CheckingDisplays> {
     const HoldButton *held = nullptr;
 
-    Panel() { comm.openPort(); }
-
     void checkState() const
     {
         KORU_CHECK(monitor.rxBuffer().size() <= kMaxRenderedChars);

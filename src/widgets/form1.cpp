@@ -345,7 +345,7 @@ void Form1::Command33_Click()
 
 void Form1::Command16_Click()
 {
-    m_comm.closePort();
+    m_core->end();
     endProgram();
 }
 

@@ -8,19 +8,12 @@
 #include <csignal>
 
 #include "support/ptypair.h"
+#include "support/simprocess.h"
 
 namespace {
 
 constexpr int kTimeoutMs = 10000;
 const QString kProgram = QStringLiteral(PROJECTOR_SIM);
-
-// The path from the first line the program prints, once it has printed it.
-QString listeningPath(const QByteArray &output)
-{
-    static const QRegularExpression line(QStringLiteral("^projector-sim: listening on (\\S+)\n"));
-    const auto match = line.match(QString::fromLocal8Bit(output));
-    return match.hasMatch() ? match.captured(1) : QString();
-}
 
 }  // namespace
 
@@ -108,9 +101,9 @@ void TestSimProgram::shouldServeAChainAndLogUntilTerminated()
     connect(&process, &QProcess::readyReadStandardOutput, this,
             [&] { output += process.readAllStandardOutput(); });
     process.start(kProgram, arguments);
-    QTRY_VERIFY_WITH_TIMEOUT(!listeningPath(output).isEmpty(), kTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!simListeningPath(output).isEmpty(), kTimeoutMs);
 
-    QSerialPort port(listeningPath(output));
+    QSerialPort port(simListeningPath(output));
     port.setBaudRate(19200);
     QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
     QByteArray received;
@@ -191,10 +184,10 @@ void TestSimProgram::logReaderGoingAwayDoesNotEndTheSimulator()
             [&] { output += head.readAllStandardOutput(); });
     head.start(QStringLiteral("head"), {"-n", "1"});
     process.start(kProgram, {"--chain", "1"});
-    QTRY_VERIFY_WITH_TIMEOUT(!listeningPath(output).isEmpty(), kTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!simListeningPath(output).isEmpty(), kTimeoutMs);
     QTRY_COMPARE_WITH_TIMEOUT(head.state(), QProcess::NotRunning, kTimeoutMs);
 
-    QSerialPort port(listeningPath(output));
+    QSerialPort port(simListeningPath(output));
     port.setBaudRate(19200);
     QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
     QByteArray received;
@@ -217,7 +210,7 @@ void TestSimProgram::logThatCannotBeWrittenIsWarnedOfOnce()
     QProcess process;
     process.start(kProgram, {"--log", fifo});
     QByteArray output;
-    QTRY_VERIFY_WITH_TIMEOUT(!listeningPath(output += process.readAllStandardOutput()).isEmpty(),
+    QTRY_VERIFY_WITH_TIMEOUT(!simListeningPath(output += process.readAllStandardOutput()).isEmpty(),
                              kTimeoutMs);
     ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
     QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, kTimeoutMs);
@@ -239,7 +232,7 @@ void TestSimProgram::firstLineSaysWhereItListensOnADeviceToo()
                              kTimeoutMs);
     process.kill();
     process.waitForFinished(kTimeoutMs);
-    QCOMPARE(listeningPath(output), line.slavePath());
+    QCOMPARE(simListeningPath(output), line.slavePath());
     QVERIFY2(output.split('\n').value(2).endsWith(" OPENED"), output.constData());
 }
 

@@ -1,18 +1,29 @@
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string_view>
 #include <type_traits>
 
 #include "core/panel/panelcore.h"
 #include "support/fakeserialcontrol.h"
+#include "support/goldentables.h"
 #include "support/recordingmessagebox.h"
 #include "support/virtualclock.h"
 
 // The panel's logic on a virtual clock and a fake line, wired as the program wires it, with
-// short names for the parts a test drives. Displays is the displays' recorder or checker.
+// short names for the parts a test drives. Displays is the displays' recorder or checker. The
+// port is open from the start unless the test starts from a closed one.
 template <typename Displays>
 struct CorePanel {
+    enum class Port { Closed, Open };
+
+    explicit CorePanel(Port port = Port::Open)
+    {
+        if (port == Port::Open)
+            comm.openPort();
+    }
+
     VirtualClock clock;
     FakeSerialControl comm;
     Displays displays = displaysOn(clock);
@@ -25,7 +36,7 @@ struct CorePanel {
     const PortConfiguration &ports = core.ports();
     const IntervalTimer &timer1 = engine.repeatTimer();
     const IntervalTimer &timer2 = monitor.replyTimeout();
-    const IntervalTimer &timer3 = monitor.portSettingsTimeout();
+    const IntervalTimer &timer3 = core.settingsFrame().timeout();
     const IntervalTimer &timer4 = monitor.displayTimeout();
 
     // The panel as start-up leaves it: COM1 open at 19200 baud.
@@ -34,6 +45,19 @@ struct CorePanel {
         if (core.startUp())
             throw std::runtime_error("the fake COM1 did not open");
     }
+    // The operator's actions on a control, by its name ("Command17") or caption ("003").
+    void click(std::string_view control) { core.click(oneShot(control)); }
+    void press(std::string_view control) { core.press(hold(control)); }
+    void release(std::string_view control) { core.release(hold(control)); }
+    void select(std::string_view caption)
+    {
+        for (const AddressOption &option : kAddressOptions) {
+            if (option.caption == caption)
+                core.selectAddress(option);
+        }
+    }
+    void at(std::int64_t time) { clock.advanceTo(time); }
+
     // Selects the PJ Select option whose prefix this is.
     void selectPrefix(std::string_view prefix)
     {

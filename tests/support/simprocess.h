@@ -6,6 +6,15 @@
 #include <QStringList>
 #include <QTest>
 
+// The line projector-sim names in the first line it prints ("projector-sim: listening on
+// /dev/pts/3"), or an empty string while that line has not come.
+inline QString simListeningPath(const QByteArray &output)
+{
+    static const QRegularExpression line(QStringLiteral("^projector-sim: listening on (\\S+)\n"));
+    const auto match = line.match(QString::fromLocal8Bit(output));
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
 // projector-sim as a child process, logging to a file: the program its test target names in
 // PROJECTOR_SIM.
 class SimProcess {
@@ -29,12 +38,9 @@ public:
     // Waits for the line its first line of output names; false if none came in time.
     bool waitListening()
     {
-        static const QRegularExpression line(QStringLiteral("listening on (\\S+)\n"));
-        if (!QTest::qWaitFor(
-                [&] { return line.match(QString::fromLocal8Bit(m_output)).hasMatch(); },
-                kTimeoutMs))
+        if (!QTest::qWaitFor([&] { return !simListeningPath(m_output).isEmpty(); }, kTimeoutMs))
             return false;
-        m_path = line.match(QString::fromLocal8Bit(m_output)).captured(1);
+        m_path = simListeningPath(m_output);
         return true;
     }
     const QString &path() const { return m_path; }

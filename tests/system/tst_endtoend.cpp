@@ -6,6 +6,7 @@
 #include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
 #include "sim/qt/projectorsimulator.h"
+#include "support/keys.h"
 #include "support/panelfixture.h"
 
 namespace {
@@ -32,9 +33,7 @@ public:
         if (!form.Form_Load())
             return false;
         form.show();
-        QKeyEvent ctrlH(QEvent::KeyPress, Qt::Key_H, Qt::ControlModifier);
-        QWidget *focus = QApplication::focusWidget();
-        QApplication::sendEvent(focus ? focus : &form, &ctrlH);
+        pressCtrlH(&form);
         return form.Height() == 7200;
     }
 

@@ -8,6 +8,7 @@
 #include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
 #include "sim/qt/projectorsimulator.h"
+#include "support/keys.h"
 #include "support/panelfixture.h"
 #include "support/ptypair.h"
 
@@ -15,13 +16,6 @@ namespace {
 
 // The line's backlog runs on real time, whatever clock the panel's timers run on.
 const QtClock lineClock;
-
-void ctrlH(QWidget *form)
-{
-    QWidget *focus = QApplication::focusWidget();
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_H, Qt::ControlModifier);
-    QApplication::sendEvent(focus ? focus : form, &press);
-}
 
 QWidget *child(QWidget *form, const char *name)
 {
@@ -179,7 +173,7 @@ void TestHardening::replySplitAnywhereDecodesTheSame()
     QFETCH(QByteArray, reply);
     PanelFixture panel;
     QVERIFY(panel.start());
-    ctrlH(panel.form.get());
+    pressCtrlH(panel.form.get());
     panel.click(query.toLatin1().constData());
     panel.comm.receive(reply.toStdString());
     const QString whole = panel.status();
@@ -304,7 +298,7 @@ void TestHardening::fastHoldLeavesLittleBacklogOnASlowLine()
     form.setOnEnd([] {});
     QVERIFY(form.Form_Load());
     form.show();
-    ctrlH(&form);
+    pressCtrlH(&form);
     if (baud == 9600) {
         QTest::mouseClick(child(&form, "Command33"), Qt::LeftButton);
         QTest::mouseClick(child(&form, "Option10"), Qt::LeftButton);

@@ -8,6 +8,7 @@
 #include "qt/qtclock.h"
 #include "qt/qtserialcontrol.h"
 #include "sim/qt/projectorsimulator.h"
+#include "support/keys.h"
 #include "support/recordingmessagebox.h"
 #include "support/ser2netrig.h"
 #include "support/virtualclock.h"
@@ -110,9 +111,7 @@ void TestNetEndToEnd::initTestCase()
     QVERIFY(m_panel->form.Form_Load());  // connecting goes on behind the shown window
     m_panel->form.show();
     QTRY_VERIFY(m_panel->connected());
-    QKeyEvent ctrlH(QEvent::KeyPress, Qt::Key_H, Qt::ControlModifier);
-    QWidget *focus = QApplication::focusWidget();
-    QApplication::sendEvent(focus ? focus : &m_panel->form, &ctrlH);
+    pressCtrlH(&m_panel->form);
     QCOMPARE(m_panel->form.Height(), 7200);
 }
 

@@ -8,15 +8,11 @@
 
 #include "core/ctl/commandrunner.h"
 #include "core/protocol/commandnames.h"
+#include "support/bytes.h"
 #include "support/fakeserialcontrol.h"
 #include "support/virtualclock.h"
 
 namespace {
-
-QByteArray qb(std::string_view text)
-{
-    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // The projector's side on virtual time, as projector-sim plays it: each frame's reply comes
 // delayMs after it, byte by byte byteGapMs apart, or whole.

@@ -10,17 +10,13 @@
 #include "core/protocol/frame.h"
 #include "core/protocol/holdbuttons.h"
 #include "core/protocol/oneshotbuttons.h"
+#include "support/bytes.h"
 #include "support/corepanel.h"
 #include "support/goldentables.h"
 #include "support/recordingdisplays.h"
 #include "support/virtualclock.h"
 
 namespace {
-
-QByteArray qb(std::string_view text)
-{
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
 
 // Bytes as "43 30 30 0D".
 QByteArray hex(std::string_view bytes)
@@ -60,7 +56,7 @@ std::string_view programCommand(std::string_view control)
 struct Sending : CorePanel<RecordingDisplays> {
     std::vector<std::string> handed;
 
-    Sending()
+    Sending() : CorePanel(Port::Closed)
     {
         comm.onOutput = [this](std::string_view frame) { handed.emplace_back(frame); };
     }

@@ -14,6 +14,7 @@
 #include "core/panel/trafficmonitor.h"
 #include "core/protocol/holdbuttons.h"
 #include "core/protocol/oneshotbuttons.h"
+#include "support/bytes.h"
 #include "support/corepanel.h"
 #include "support/fakeserialcontrol.h"
 #include "support/goldentables.h"
@@ -24,11 +25,6 @@
 namespace {
 
 using Target = RecordingDisplays::Target;
-
-QByteArray qb(std::string_view text)
-{
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
 
 QByteArray hex(std::string_view bytes)
 {
@@ -78,20 +74,7 @@ struct Panel : CorePanel<RecordingDisplays> {
             if (onSend)
                 onSend(std::string(frame));
         };
-        comm.openPort();
     }
-
-    void press(std::string_view control) { core.press(hold(control)); }
-    void release(std::string_view control) { core.release(hold(control)); }
-    void click(std::string_view control) { core.click(oneShot(control)); }
-    void select(std::string_view caption)
-    {
-        for (const AddressOption &option : kAddressOptions) {
-            if (option.caption == caption)
-                core.selectAddress(option);
-        }
-    }
-    void at(std::int64_t time) { clock.advanceTo(time); }
 
     QList<qint64> sendTimes(std::int64_t from = 0) const
     {

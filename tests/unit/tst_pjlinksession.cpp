@@ -7,6 +7,7 @@
 #include "core/pjlink/pjlinksession.h"
 #include "core/pjlink/transactionqueue.h"
 #include "qt/pjlinkdigest.h"
+#include "support/bytes.h"
 #include "support/fakeserialcontrol.h"
 #include "support/virtualclock.h"
 
@@ -14,11 +15,6 @@ namespace {
 
 constexpr int kTimeoutMs = 500;
 constexpr int kReplyDelayMs = 20;
-
-QByteArray qb(std::string_view text)
-{
-    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // The projectors' side: each frame is answered kReplyDelayMs later with its scripted reply
 // (ACK for "ACK", NAK for "NAK", else the text and a carriage return); a frame with no script

@@ -4,6 +4,7 @@
 
 #include "core/panel/linesettings.h"
 #include "core/panel/portconfiguration.h"
+#include "support/bytes.h"
 #include "support/corepanel.h"
 #include "support/fakeserialcontrol.h"
 #include "support/recordingdisplays.h"
@@ -14,11 +15,6 @@ namespace {
 using Target = RecordingDisplays::Target;
 
 const std::string kTitle = "koru-panel";
-
-QByteArray qb(std::string_view text)
-{
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
 
 QStringList toList(const std::vector<std::string> &lines)
 {
@@ -31,6 +27,7 @@ QStringList toList(const std::vector<std::string> &lines)
 // The port steps of the panel with a serial control that every port opens on, unless told
 // otherwise.
 struct Panel : CorePanel<RecordingDisplays> {
+    Panel() : CorePanel(Port::Closed) {}
     // Start-up as the panel runs it: open COM1, then select "COM1".
     void startUp()
     {

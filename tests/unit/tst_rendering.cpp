@@ -4,13 +4,9 @@
 #include <string_view>
 
 #include "core/protocol/rendering.h"
+#include "support/bytes.h"
 
 namespace {
-
-QByteArray qb(std::string_view text)
-{
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
 
 std::string str(const QByteArray &bytes)
 {

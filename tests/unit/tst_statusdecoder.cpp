@@ -11,6 +11,7 @@
 #include "core/protocol/oneshotbuttons.h"
 #include "core/protocol/rendering.h"
 #include "core/protocol/statusdecoder.h"
+#include "support/bytes.h"
 #include "support/corepanel.h"
 #include "support/fakeserialcontrol.h"
 #include "support/goldentables.h"
@@ -19,11 +20,6 @@
 #include "support/virtualclock.h"
 
 namespace {
-
-QByteArray qb(std::string_view text)
-{
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
 
 std::string str(const QByteArray &bytes)
 {
@@ -59,16 +55,7 @@ const OneShotButton &queryButton(std::string_view code)
 
 // The traffic path the decoding runs in: clicks go out through the send step, replies come
 // in through the receive event and are decoded into the status display.
-struct Panel : CorePanel<RecordingDisplays> {
-    Panel() { comm.openPort(); }
-    void select(std::string_view caption)
-    {
-        for (const AddressOption &option : kAddressOptions) {
-            if (option.caption == caption)
-                core.selectAddress(option);
-        }
-    }
-};
+using Panel = CorePanel<RecordingDisplays>;
 
 }  // namespace
 

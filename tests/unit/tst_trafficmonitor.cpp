@@ -11,6 +11,7 @@
 #include "core/protocol/oneshotbuttons.h"
 #include "core/protocol/rendering.h"
 #include "core/protocol/statusdecoder.h"
+#include "support/bytes.h"
 #include "support/corepanel.h"
 #include "support/fakeserialcontrol.h"
 #include "support/goldentables.h"
@@ -22,26 +23,13 @@ namespace {
 
 using Target = RecordingDisplays::Target;
 
-QByteArray qb(std::string_view text)
-{
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
-
 QByteArray hex(std::string_view bytes)
 {
     return qb(bytes).toHex(' ').toUpper();
 }
 
 // The serial half of the panel on a virtual clock, with the design intervals.
-struct Panel : CorePanel<RecordingDisplays> {
-    explicit Panel(bool open = true)
-    {
-        if (open)
-            comm.openPort();
-    }
-    void click(std::string_view control) { core.click(oneShot(control)); }
-    void at(std::int64_t time) { clock.advanceTo(time); }
-};
+using Panel = CorePanel<RecordingDisplays>;
 
 // The texts one display was given, from a virtual time on.
 QList<QByteArray> textsOf(const RecordingDisplays &displays, Target target, std::int64_t from)
@@ -306,7 +294,7 @@ void TestTrafficMonitor::sendLeavesEarlierReplyShownUntilTheNextReceive()
 
 void TestTrafficMonitor::sendToClosedPortWritesNothingButShowsFrameAndPortChoice()
 {
-    Panel panel(false);
+    Panel panel(Panel::Port::Closed);
     QVERIFY(!panel.comm.portOpen());
     panel.click("Command17");
     QVERIFY(panel.comm.written.empty());
@@ -332,7 +320,7 @@ void TestTrafficMonitor::sendToClosedPortWritesNothingButShowsFrameAndPortChoice
 
 void TestTrafficMonitor::sendToClosedPortRestartsTheFiveSecondsOfThePortChoice()
 {
-    Panel panel(false);
+    Panel panel(Panel::Port::Closed);
     panel.core.showPortSettings();  // the "COM" button at 0
     panel.at(3000);
     panel.click("Command18");
@@ -367,7 +355,7 @@ void TestTrafficMonitor::lostLineBringsUpThePortChoiceAtOnce()
     panel.at(1000);
     panel.comm.loseLine();
     QVERIFY(panel.displays.frame8Visible);
-    panel.at(1000 + TrafficMonitor::kPortSettingsMs);
+    panel.at(1000 + ComSettingsFrame::kTimeoutMs);
     QVERIFY(!panel.displays.frame8Visible);
 }
 

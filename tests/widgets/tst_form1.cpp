@@ -2,6 +2,7 @@
 // driven through the real widgets.
 #include <QScreen>
 
+#include "support/keys.h"
 #include "support/panelfixture.h"
 #include "widgets/views.h"
 
@@ -16,14 +17,6 @@ const QString kHideData =
 constexpr int kCompactClientPx = 347 - 25;
 constexpr int kDataClientPx = 443 - 25;
 constexpr int kFullClientPx = 480 - 25;
-
-void sendKey(PanelFixture &panel, Qt::Key key, Qt::KeyboardModifiers modifiers,
-             bool autoRepeat = false)
-{
-    QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : panel.form.get();
-    QKeyEvent press(QEvent::KeyPress, key, modifiers, QString(), autoRepeat);
-    QApplication::sendEvent(target, &press);
-}
 
 }  // namespace
 
@@ -87,7 +80,7 @@ void TestForm1::startUpOpensCom1At19200InTheCompactView()
     QVERIFY(panel.get<QRadioButton>("Option3")->isChecked());
     for (const IntervalTimer *timer :
          {&panel.form->core().holds().repeatTimer(), &panel.form->core().traffic().replyTimeout(),
-          &panel.form->core().traffic().portSettingsTimeout(),
+          &panel.form->core().settingsFrame().timeout(),
           &panel.form->core().traffic().displayTimeout()})
         QVERIFY(!timer->enabled());
     QVERIFY(panel.comm.written.empty());
@@ -172,7 +165,7 @@ void TestForm1::onlyCtrlHOpensTheFullView()
     PanelFixture panel;
     QVERIFY(panel.start());
     panel.get("Command17")->setFocus();
-    sendKey(panel, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    sendKey(panel.form.get(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
     auto *dataView = panel.get<QPushButton>("Command34");
     QCOMPARE(panel.form->Height(), opens ? views::kFullHeight : views::kCompactHeight);
     QCOMPARE(panel.form->height(), opens ? kFullClientPx : kCompactClientPx);
@@ -184,19 +177,19 @@ void TestForm1::ctrlHInTheDataViewGrowsToFullAndSaysClose()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    sendKey(panel, Qt::Key_H, Qt::ControlModifier);
+    pressCtrlH(panel.form.get());
     panel.click("Command34");
     panel.click("Command34");
     QCOMPARE(panel.form->Height(), views::kDataHeight);
     QCOMPARE(panel.form->height(), kDataClientPx);
     QCOMPARE(panel.get<QPushButton>("Command34")->text(), kHideData);
 
-    sendKey(panel, Qt::Key_H, Qt::ControlModifier);
+    pressCtrlH(panel.form.get());
     QCOMPARE(panel.form->Height(), views::kFullHeight);
     QCOMPARE(panel.get<QPushButton>("Command34")->text(), QStringLiteral("CLOSE"));
 
     // In the full view it changes nothing.
-    sendKey(panel, Qt::Key_H, Qt::ControlModifier);
+    pressCtrlH(panel.form.get());
     QCOMPARE(panel.form->Height(), views::kFullHeight);
     QCOMPARE(panel.get<QPushButton>("Command34")->text(), QStringLiteral("CLOSE"));
 }
@@ -205,10 +198,10 @@ void TestForm1::ctrlHRepeatsLikeTheFirstPress()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    sendKey(panel, Qt::Key_H, Qt::ControlModifier);
+    pressCtrlH(panel.form.get());
     panel.click("Command34");  // back to the compact view
     QCOMPARE(panel.form->Height(), views::kCompactHeight);
-    sendKey(panel, Qt::Key_H, Qt::ControlModifier, true);
+    sendKey(panel.form.get(), Qt::Key_H, Qt::ControlModifier, true);
     QCOMPARE(panel.form->Height(), views::kFullHeight);
     QCOMPARE(panel.get<QPushButton>("Command34")->text(), QStringLiteral("CLOSE"));
 }
@@ -217,7 +210,7 @@ void TestForm1::dataViewButtonAtExactly6000GoesCompact()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    sendKey(panel, Qt::Key_H, Qt::ControlModifier);
+    pressCtrlH(panel.form.get());
     panel.form->setHeight(views::kOpenThreshold);
     panel.click("Command34");
     QCOMPARE(panel.form->Height(), views::kCompactHeight);
@@ -232,7 +225,7 @@ void TestForm1::closeInTheFullViewGivesTheCompactView()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    sendKey(panel, Qt::Key_H, Qt::ControlModifier);
+    pressCtrlH(panel.form.get());
     panel.click("Command34");
     QCOMPARE(panel.form->Height(), views::kCompactHeight);
     QCOMPARE(panel.get<QPushButton>("Command34")->text(), kShowData);
@@ -245,7 +238,7 @@ void TestForm1::spaceOnTheHiddenBelowEdgeButtonOpensTheDataView()
     PanelFixture panel;
     QVERIFY(panel.start());
     QApplication::setActiveWindow(panel.form.get());
-    sendKey(panel, Qt::Key_H, Qt::ControlModifier);
+    pressCtrlH(panel.form.get());
     panel.click("Command34");
     QCOMPARE(panel.form->Height(), views::kCompactHeight);
     QWidget *dataView = panel.get("Command34");
@@ -261,7 +254,7 @@ void TestForm1::keyPreviewNeverConsumesTheKey()
     PanelFixture panel;
     QVERIFY(panel.start());
     QApplication::setActiveWindow(panel.form.get());
-    sendKey(panel, Qt::Key_H, Qt::ControlModifier);
+    pressCtrlH(panel.form.get());
     auto *dataView = panel.get<QPushButton>("Command34");
     dataView->setFocus();
     // Ctrl+H reaches the panel first, then Space still activates the focused button.
@@ -281,14 +274,14 @@ void TestForm1::comButtonShowsPortSettingsForFiveSeconds()
     QVERIFY(panel.frame8Shown());
     panel.clock.advance(1);
     QVERIFY(!panel.frame8Shown());
-    QVERIFY(!panel.form->core().traffic().portSettingsTimeout().enabled());
+    QVERIFY(!panel.form->core().settingsFrame().timeout().enabled());
 }
 
 void TestForm1::dataViewClickRestartsTheFiveSecondsWhilePortSettingsShow()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    sendKey(panel, Qt::Key_H, Qt::ControlModifier);
+    pressCtrlH(panel.form.get());
     panel.click("Command33");
     panel.clock.advance(3000);
     panel.click("Command34");
@@ -313,7 +306,7 @@ void TestForm1::endClosesThePortAndEndsAtOnce()
     QVERIFY(panel.form->ended());
     for (const IntervalTimer *timer :
          {&panel.form->core().holds().repeatTimer(), &panel.form->core().traffic().replyTimeout(),
-          &panel.form->core().traffic().portSettingsTimeout(),
+          &panel.form->core().settingsFrame().timeout(),
           &panel.form->core().traffic().displayTimeout()})
         QVERIFY(!timer->enabled());
     const QString rxd = panel.rxd();
@@ -443,7 +436,7 @@ void TestForm1::choosing9600AppliesAtOnceWithoutReopening()
     QVERIFY(panel.comm.portOpen());
     QVERIFY(!panel.frame8Shown());
     // The COM settings time-out still runs and hides the hidden frame again.
-    QVERIFY(panel.form->core().traffic().portSettingsTimeout().enabled());
+    QVERIFY(panel.form->core().settingsFrame().timeout().enabled());
 }
 
 void TestForm1::sendingWithThePortClosedShowsThePortSettings()

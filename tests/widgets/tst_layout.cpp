@@ -11,6 +11,7 @@
 #include <set>
 
 #include "core/protocol/rendering.h"
+#include "support/keys.h"
 #include "support/panelfixture.h"
 #include "widgets/controls.h"
 #include "widgets/labeldisplays.h"
@@ -35,13 +36,6 @@ QString accessibleName(QWidget *widget)
 {
     QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
     return iface ? iface->text(QAccessible::Name) : QString();
-}
-
-void ctrlH(PanelFixture &panel)
-{
-    QWidget *focus = QApplication::focusWidget();
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_H, Qt::ControlModifier);
-    QApplication::sendEvent(focus ? focus : panel.form.get(), &press);
 }
 
 }  // namespace
@@ -146,7 +140,7 @@ void TestLayout::optionGroupsExcludeWithinAndNotAcross()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    ctrlH(panel);
+    pressCtrlH(panel.form.get());
     panel.click("Command33");
     panel.click("Option6");
     QVERIFY(panel.get<QRadioButton>("Option6")->isChecked());
@@ -169,7 +163,7 @@ void TestLayout::compactViewEndsAboveTheDataArea()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    ctrlH(panel);
+    pressCtrlH(panel.form.get());
     panel.form->setHeight(views::kCompactHeight);
     const int bottom = panel.form->height();
     for (const layout::Control &control : layout::kControls) {
@@ -188,7 +182,7 @@ void TestLayout::dataViewShowsOnlyTheTopEdgeOfThePjSelectRow()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    ctrlH(panel);
+    pressCtrlH(panel.form.get());
     panel.form->setHeight(views::kDataHeight);
     const int bottom = panel.form->height();
     for (const char *name : {"Frame9", "Frame12", "Command44", "Command55", "Command34"})
@@ -233,7 +227,7 @@ void TestLayout::drawnPanelHasItsColoursInPlace()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    ctrlH(panel);
+    pressCtrlH(panel.form.get());
     const QImage image = panel.form->grab().toImage();
     QCOMPARE(image.size(), QSize(633, 455));
     // Inside a button's bevel, clear of its caption.
@@ -372,7 +366,7 @@ void TestLayout::trafficBeyondWhatIsLaidOutPaintsNothing()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    ctrlH(panel);
+    pressCtrlH(panel.form.get());
     auto *rxd = panel.get<TrafficLabel>("Label12");
     QVERIFY(rxd->isVisible());
     QTRY_VERIFY(rxd->updatesEnabled());

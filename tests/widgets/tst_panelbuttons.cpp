@@ -3,6 +3,7 @@
 // and holds whose release never comes.
 #include "core/protocol/holdbuttons.h"
 #include "core/protocol/oneshotbuttons.h"
+#include "support/keys.h"
 #include "support/panelfixture.h"
 
 namespace {
@@ -18,13 +19,6 @@ std::string hex(const std::string &bytes)
         text += digits[byte & 15];
     }
     return text;
-}
-
-void openFullView(PanelFixture &panel)
-{
-    QWidget *focus = QApplication::focusWidget();
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_H, Qt::ControlModifier);
-    QApplication::sendEvent(focus ? focus : panel.form.get(), &press);
 }
 
 }  // namespace
@@ -96,7 +90,7 @@ void TestPanelButtons::clickPutsTheFrameOnTheLine()
     QFETCH(QString, bytes);
     PanelFixture panel;
     QVERIFY(panel.start());
-    openFullView(panel);
+    pressCtrlH(panel.form.get());
     panel.click("Option6");  // start from another address, so the click below changes it
     panel.click(address.toLatin1().constData());
     panel.click(button.toLatin1().constData());
@@ -110,7 +104,7 @@ void TestPanelButtons::everyOneShotButtonSendsOneFramePerClick()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    openFullView(panel);
+    pressCtrlH(panel.form.get());
     for (const OneShotButton &row : kOneShotButtons) {
         panel.click(row.control.data());
         panel.click(row.control.data());
@@ -129,7 +123,7 @@ void TestPanelButtons::pjSelectSendsNothingAndKeepsTheDisplays()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    openFullView(panel);
+    pressCtrlH(panel.form.get());
     panel.click("Command17");
     panel.comm.receive("\x06\r");
     panel.takeWritten();
@@ -203,7 +197,7 @@ void TestPanelButtons::anyMouseButtonStartsAHold()
     QFETCH(int, button);
     PanelFixture panel;
     QVERIFY(panel.start());
-    openFullView(panel);
+    pressCtrlH(panel.form.get());
     panel.click("Option4");
     panel.press("Command50", Qt::MouseButton(button));
     QVERIFY(panel.get<QPushButton>("Command50")->isDown());
@@ -332,7 +326,7 @@ void TestPanelButtons::statusQueryIsDecodedThroughTheWidgets()
 {
     PanelFixture panel;
     QVERIFY(panel.start());
-    openFullView(panel);
+    pressCtrlH(panel.form.get());
     panel.click("Command55");
     panel.comm.receive("13\r");
     QCOMPARE(panel.status(), QStringLiteral(" No1,2 ON  : Half Lamp mode-1"));

@@ -1,13 +1,13 @@
 #include "core/panel/commandsender.h"
 
-#include "core/panel/framesink.h"
+#include <utility>
 
-CommandSender::CommandSender(FrameSink &sink) : m_sink(sink) {}
+CommandSender::CommandSender(HandOn handOn) : m_handOn(std::move(handOn)) {}
 
 void CommandSender::sendCommand(std::string_view code)
 {
     m_lastCommand = buildFrame(m_idPrefix, code);
-    m_sink.sendFrame(m_lastCommand);
+    m_handOn(m_lastCommand);
 }
 
 void CommandSender::selectAddress(const AddressOption &option)

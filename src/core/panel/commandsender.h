@@ -1,17 +1,19 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "core/protocol/frame.h"
 
-class FrameSink;
-
 // The one send step of every command button: frames a code under the projector address in
-// force and hands it on. Owns the address (idPrefix) and the frame last sent (lastCommand).
+// force and hands the frame on to whatever the owner wired it to. Owns the address (idPrefix)
+// and the frame last sent (lastCommand).
 class CommandSender {
 public:
-    explicit CommandSender(FrameSink &sink);
+    using HandOn = std::function<void(const std::string &frame)>;
+
+    explicit CommandSender(HandOn handOn);
 
     // No queue, no pause, no check for an earlier unanswered frame.
     void sendCommand(std::string_view code);
@@ -24,7 +26,7 @@ public:
     const std::string &lastCommand() const { return m_lastCommand; }
 
 private:
-    FrameSink &m_sink;
+    HandOn m_handOn;
     std::string m_idPrefix;
     std::string m_lastCommand;
 };

@@ -3,10 +3,11 @@
 PanelCore::PanelCore(Clock &clock, SerialControl &comm, PanelDisplays &displays,
                      MessageBox &messages, std::string appTitle)
     : m_comm(comm),
+      m_settingsFrame(clock, displays),
+      m_commands([this](const std::string &frame) { send(frame); }),
       m_traffic(clock, comm, displays, m_commands),
-      m_commands(m_traffic),
       m_holds(clock, m_commands, m_traffic),
-      m_ports(comm, m_traffic, messages, std::move(appTitle))
+      m_ports(comm, m_settingsFrame, messages, std::move(appTitle))
 {
     m_comm.setEvents(this);
 }
@@ -31,6 +32,18 @@ void PanelCore::click(const OneShotButton &button)
         m_holds.setUpArrowsForMenu();
 }
 
+void PanelCore::send(const std::string &frame)
+{
+    const bool portClosed = !m_comm.portOpen();
+    m_traffic.Hyouji(frame, TrafficMonitor::Mode::Send);
+    // A frame sent with no port open goes nowhere: bring up the port choice for a full time-out
+    // from this send, so the operator sees that a port must be chosen.
+    if (portClosed) {
+        m_settingsFrame.show();
+        m_settingsFrame.restartTimeout();
+    }
+}
+
 void PanelCore::end()
 {
     m_comm.closePort();
@@ -41,6 +54,7 @@ void PanelCore::stop()
 {
     m_holds.stop();
     m_traffic.stop();
+    m_settingsFrame.stop();
     m_comm.setEvents(nullptr);
 }
 
@@ -63,5 +77,5 @@ void PanelCore::lost()
 {
     // The serial control has closed the port already. The port choice comes up at once, so
     // the operator sees the port is gone before a frame is sent into nothing.
-    m_traffic.showPortSettings();
+    m_settingsFrame.show();
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/panel/commandsender.h"
+#include "core/panel/comsettingsframe.h"
 #include "core/panel/holdengine.h"
 #include "core/panel/portconfiguration.h"
 #include "core/panel/serialcontrol.h"
@@ -16,9 +17,9 @@ class Clock;
 class MessageBox;
 class PanelDisplays;
 
-// The panel without its widgets: the send step, the traffic monitor, the hold engine and the
-// port choice, wired to each other and to the serial control's reports. The window hands it
-// the operator's actions; tests and fuzzers drive it alone.
+// The panel without its widgets: the send step, the traffic monitor, the hold engine, the port
+// choice and the COM settings frame, wired to each other and to the serial control's reports. The
+// window hands it the operator's actions; tests and fuzzers drive it alone.
 class PanelCore final : private SerialControl::Events {
 public:
     PanelCore(Clock &clock, SerialControl &comm, PanelDisplays &displays, MessageBox &messages,
@@ -45,9 +46,9 @@ public:
     void selectPort(int port) { m_ports.selectPort(port); }
     void selectSpeed(std::string_view settings) { m_ports.selectSpeed(settings); }
     // The COM button.
-    void showPortSettings() { m_traffic.showPortSettings(); }
+    void showPortSettings() { m_settingsFrame.show(); }
     // Switching the view keeps the COM settings frame up for a full time-out.
-    void restartPortSettingsTimeout() { m_traffic.restartPortSettingsTimeout(); }
+    void restartPortSettingsTimeout() { m_settingsFrame.restartTimeout(); }
 
     // A start-up opening that the serial control finished later and that failed: the panel
     // must end as when COM1 cannot be opened at start-up.
@@ -71,18 +72,21 @@ public:
     const TrafficMonitor &traffic() const { return m_traffic; }
     const HoldEngine &holds() const { return m_holds; }
     const PortConfiguration &ports() const { return m_ports; }
+    const ComSettingsFrame &settingsFrame() const { return m_settingsFrame; }
 
 private:
+    // Where the send step hands each frame it built.
+    void send(const std::string &frame);
     void received(std::string_view bytes) override;
     void lost() override;
     void opened() override { m_ports.opened(); }
     void openFailed(const SerialError &error) override;
 
     SerialControl &m_comm;
-    // The sender writes to the traffic monitor, which reads back what it sent: each holds the
-    // other by reference, and neither uses it before both are built.
-    TrafficMonitor m_traffic;
+    ComSettingsFrame m_settingsFrame;
     CommandSender m_commands;
+    // Reads back from the sender what was sent last and the address in force, to decode.
+    TrafficMonitor m_traffic;
     HoldEngine m_holds;
     PortConfiguration m_ports;
     std::function<void(const SerialError &)> m_onStartUpFailure;

@@ -3,12 +3,15 @@
 #include <cassert>
 #include <utility>
 
+#include "core/panel/comsettingsframe.h"
 #include "core/panel/messagebox.h"
-#include "core/panel/trafficmonitor.h"
 
-PortConfiguration::PortConfiguration(SerialControl &comm, TrafficMonitor &traffic,
+PortConfiguration::PortConfiguration(SerialControl &comm, ComSettingsFrame &settingsFrame,
                                      MessageBox &messages, std::string appTitle)
-    : m_comm(comm), m_traffic(traffic), m_messages(messages), m_appTitle(std::move(appTitle))
+    : m_comm(comm),
+      m_settingsFrame(settingsFrame),
+      m_messages(messages),
+      m_appTitle(std::move(appTitle))
 {
 }
 
@@ -27,7 +30,7 @@ void PortConfiguration::selectPort(int port)
     // The port in force still connecting: a second connection would be refused by a server
     // that takes one client at a time while it is still closing the first.
     if (m_comm.opening() && port == m_comm.commPort()) {
-        m_traffic.hidePortSettings();
+        m_settingsFrame.hide();
         return;
     }
     if (m_comm.portOpen())
@@ -44,7 +47,7 @@ void PortConfiguration::selectPort(int port)
     }
     if (m_comm.opening())
         m_pending = startingUp ? Pending::StartUp : Pending::Selection;
-    m_traffic.hidePortSettings();
+    m_settingsFrame.hide();
 }
 
 bool PortConfiguration::openFailed(const SerialError &error)
@@ -55,7 +58,7 @@ bool PortConfiguration::openFailed(const SerialError &error)
     m_messages.show(MessageBox::Icon::Warning, m_appTitle, error.description);
     if (pending == Pending::Selection) {
         m_comm.setCommPort(m_comm.commPort() == 1 ? 2 : 1);
-        m_traffic.showPortSettings();
+        m_settingsFrame.show();
     }
     return false;
 }
@@ -64,7 +67,7 @@ void PortConfiguration::selectSpeed(std::string_view settings)
 {
     m_commSettings = std::string(settings);
     applySettings();
-    m_traffic.hidePortSettings();
+    m_settingsFrame.hide();
 }
 
 void PortConfiguration::applySettings()

@@ -7,7 +7,7 @@
 #include "core/panel/serialcontrol.h"
 
 class MessageBox;
-class TrafficMonitor;
+class ComSettingsFrame;
 
 // Which port the panel uses and at which speed: the start-up opening, the COM1/COM2 and
 // 19200/9600 options. Owns the settings text in force (commSettings).
@@ -16,7 +16,7 @@ public:
     static constexpr std::string_view kSettings19200 = "19200,N,8,1";
     static constexpr std::string_view kSettings9600 = "9600,N,8,1";
 
-    PortConfiguration(SerialControl &comm, TrafficMonitor &traffic, MessageBox &messages,
+    PortConfiguration(SerialControl &comm, ComSettingsFrame &settingsFrame, MessageBox &messages,
                       std::string appTitle);
 
     // Port 1 at 19200 baud, opened. Not guarded: the error is the caller's.
@@ -45,7 +45,7 @@ private:
     void applySettings();
 
     SerialControl &m_comm;
-    TrafficMonitor &m_traffic;
+    ComSettingsFrame &m_settingsFrame;
     MessageBox &m_messages;
     std::string m_appTitle;
     std::string m_commSettings;

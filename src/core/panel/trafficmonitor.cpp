@@ -12,11 +12,9 @@ TrafficMonitor::TrafficMonitor(Clock &clock, SerialControl &comm, PanelDisplays 
       m_displays(displays),
       m_sent(sent),
       m_replyTimeout(clock, kNormalReplyTimeoutMs),
-      m_portSettingsTimeout(clock, kPortSettingsMs),
       m_displayTimeout(clock, kNormalDisplayTimeoutMs)
 {
     m_replyTimeout.setOnTick([this] { Timer2_Timer(); });
-    m_portSettingsTimeout.setOnTick([this] { Timer3_Timer(); });
     m_displayTimeout.setOnTick([this] { Timer4_Timer(); });
 }
 
@@ -32,7 +30,8 @@ void TrafficMonitor::send(const std::string &frame)
     // The frame goes onto the line before any display changes.
     const bool portClosed = !m_comm.portOpen();
     // A frame an open port drops shows nowhere on the line: the count is where the operator
-    // looks for what was sent. A closed port brings up the port choice instead.
+    // looks for what was sent. A closed port brings up the port choice instead, which is the
+    // owner's to show.
     if (!m_comm.output(frame) && !portClosed) {
         ++m_droppedFrames;
         m_displays.setTxdToolTip(std::to_string(m_droppedFrames) +
@@ -43,12 +42,6 @@ void TrafficMonitor::send(const std::string &frame)
     m_replyTimeout.setEnabled(true);
     m_awaitingReply = 1;
     m_displayTimeout.setEnabled(true);
-    // A frame sent with no port open goes nowhere: bring up the port choice for a full time-out
-    // from this send, so the operator sees that a port must be chosen.
-    if (portClosed) {
-        showPortSettings();
-        restartPortSettingsTimeout();
-    }
 }
 
 void TrafficMonitor::showReceived(std::string_view added)
@@ -95,12 +88,6 @@ void TrafficMonitor::Timer2_Timer()
     m_awaitingReply = 0;
 }
 
-void TrafficMonitor::Timer3_Timer()
-{
-    m_displays.setFrame8Visible(false);
-    m_portSettingsTimeout.setEnabled(false);
-}
-
 void TrafficMonitor::Timer4_Timer()
 {
     m_displays.setTxd("");
@@ -113,23 +100,6 @@ void TrafficMonitor::reset()
 {
     m_awaitingReply = 0;
     emptyRxBuffer();
-}
-
-void TrafficMonitor::showPortSettings()
-{
-    m_displays.setFrame8Visible(true);
-    m_portSettingsTimeout.setEnabled(true);
-}
-
-void TrafficMonitor::hidePortSettings()
-{
-    m_displays.setFrame8Visible(false);
-}
-
-void TrafficMonitor::restartPortSettingsTimeout()
-{
-    m_portSettingsTimeout.setEnabled(false);
-    m_portSettingsTimeout.setEnabled(true);
 }
 
 void TrafficMonitor::setTimeouts(int replyTimeoutMs, int displayTimeoutMs)
@@ -152,6 +122,5 @@ void TrafficMonitor::endHold()
 void TrafficMonitor::stop()
 {
     m_replyTimeout.setEnabled(false);
-    m_portSettingsTimeout.setEnabled(false);
     m_displayTimeout.setEnabled(false);
 }

@@ -4,7 +4,6 @@
 #include <string>
 #include <string_view>
 
-#include "core/panel/framesink.h"
 #include "core/panel/intervaltimer.h"
 #include "core/protocol/rendering.h"
 
@@ -15,16 +14,15 @@ class SerialControl;
 
 // Every frame sent and every text received passes through Hyouji: it writes frames to the
 // line, shows the traffic spelled out in the TXD and RXD displays and decodes status replies.
-// It owns what the traffic shows and how long: the reply time-out (Timer2), the COM settings
-// frame's time-out (Timer3), the display time-out (Timer4), awaitingReply and rxBuffer.
-class TrafficMonitor final : public FrameSink {
+// It owns what the traffic shows and how long: the reply time-out (Timer2), the display
+// time-out (Timer4), awaitingReply and rxBuffer.
+class TrafficMonitor {
 public:
     // Send mode writes the text to the line and shows it in the TXD display. Receive mode shows
     // the rendering of rxBuffer in the RXD display and decodes it; the text is what a receive
     // event has just added to that rendering.
     enum class Mode : unsigned char { Send = 1, Receive = 2 };
 
-    static constexpr int kPortSettingsMs = 5000;
     static constexpr std::string_view kTimeoutMark = " X X X X";
 
     // sent: where the frame last sent and the address in force are read, for decoding.
@@ -32,21 +30,14 @@ public:
                    const CommandSender &sent);
 
     void Hyouji(const std::string &text, Mode mode);
-    void sendFrame(const std::string &frame) override { Hyouji(frame, Mode::Send); }
 
     // The receive handler: bytes from the line.
     void MSComm1_OnComm(std::string_view bytes);
     void Timer2_Timer();
-    void Timer3_Timer();
     void Timer4_Timer();
 
     // Start-up: nothing awaited, nothing received.
     void reset();
-    // Shows the COM settings frame and starts its time-out; one already running runs on.
-    void showPortSettings();
-    void hidePortSettings();
-    // Starts the frame's time-out afresh, whether or not the frame shows.
-    void restartPortSettingsTimeout();
 
     // A hold button's short time-outs, and the release steps that end a hold: the reply
     // time-out stops, the display time-out starts, TXD and RXD are blanked, the time-outs
@@ -62,7 +53,6 @@ public:
     std::uint64_t droppedFrames() const { return m_droppedFrames; }
     const std::string &rxBuffer() const { return m_rxBuffer.text(); }
     const IntervalTimer &replyTimeout() const { return m_replyTimeout; }
-    const IntervalTimer &portSettingsTimeout() const { return m_portSettingsTimeout; }
     const IntervalTimer &displayTimeout() const { return m_displayTimeout; }
 
 private:
@@ -74,9 +64,8 @@ private:
     SerialControl &m_comm;
     PanelDisplays &m_displays;
     const CommandSender &m_sent;
-    IntervalTimer m_replyTimeout;         // Timer2
-    IntervalTimer m_portSettingsTimeout;  // Timer3
-    IntervalTimer m_displayTimeout;       // Timer4
+    IntervalTimer m_replyTimeout;    // Timer2
+    IntervalTimer m_displayTimeout;  // Timer4
     std::uint8_t m_awaitingReply = 0;
     std::uint64_t m_droppedFrames = 0;
     ReceiveBuffer m_rxBuffer;
