@@ -3,8 +3,8 @@
 #include <QtTest>
 #include <string>
 
-#include "core/protocol/statusdecoder.h"
 #include "core/protocol/rendering.h"
+#include "core/protocol/statusdecoder.h"
 
 Q_DECLARE_METATYPE(std::string)
 

@@ -172,10 +172,9 @@ void LineThread::run()
             timeout = &wait;
         }
         // With no events asked for, a hang-up or an error of the line is still reported.
-        pollfd fds[2] = {
-            {m_wake, POLLIN, 0},
-            {gone ? -1 : m_fd,
-             static_cast<short>((mayRead ? POLLIN : 0) | (wantOut ? POLLOUT : 0)), 0}};
+        pollfd fds[2] = {{m_wake, POLLIN, 0},
+                         {gone ? -1 : m_fd,
+                          static_cast<short>((mayRead ? POLLIN : 0) | (wantOut ? POLLOUT : 0)), 0}};
         if (::ppoll(fds, 2, timeout, nullptr) < 0 && errno != EINTR)
             break;
         if (fds[0].revents & POLLIN) {

@@ -4,11 +4,10 @@
 // the program: the tests compare the program's tables and behaviour with these. A change to a
 // table of the program is a change to the panel and belongs here too.
 
+#include <QtGlobal>
 #include <array>
 #include <string>
 #include <string_view>
-
-#include <QtGlobal>
 
 #include "core/protocol/holdbuttons.h"
 #include "core/protocol/oneshotbuttons.h"

@@ -7,9 +7,9 @@
 #include <memory>
 
 #include "support/fakeserialcontrol.h"
-#include "widgets/form1.h"
-#include "support/virtualclock.h"
 #include "support/recordingmessagebox.h"
+#include "support/virtualclock.h"
+#include "widgets/form1.h"
 
 // The real panel on a virtual clock and a fake line, loaded and shown on the offscreen
 // platform. Tests drive its widgets with QTest's mouse and key functions.

@@ -1,12 +1,12 @@
 #include <QTest>
 #include <string>
 
-#include "sim/core/projectormodel.h"
 #include "core/protocol/frame.h"
 #include "core/protocol/holdbuttons.h"
 #include "core/protocol/oneshotbuttons.h"
-#include "core/protocol/statusdecoder.h"
 #include "core/protocol/rendering.h"
+#include "core/protocol/statusdecoder.h"
+#include "sim/core/projectormodel.h"
 
 namespace {
 
