@@ -251,6 +251,11 @@ public:
     void close();
 
 private:
+    // Drops the connection, the frames it has not sent and its events still to come (one
+    // running now on another thread is waited for), and hands the line's thread command.
+    void end(Command command);
+    // Frees the loop's timers and its wake-up descriptor, those of them that were made.
+    void releaseLoopParts();
     // One connection attempt and, if it succeeds, the connection. Owned by the loop thread.
     // It outlives its gensio's last callback: after gensio_close it waits in m_retired.
     struct Session {
@@ -385,26 +390,15 @@ NetLine::Impl::Impl(Events events, NetLineOptions options)
             this);
     }
     if (err || !m_deadline || !m_settle) {
-        if (m_deadline)
-            gensio_os_funcs_free_timer(m_os, m_deadline);
-        if (m_settle)
-            gensio_os_funcs_free_timer(m_os, m_settle);
-        if (m_wakeIod) {
-            m_os->clear_fd_handlers_norpt(m_wakeIod);
-            m_os->release_iod(m_wakeIod);
-        }
-        if (m_wakeFd >= 0)
-            ::close(m_wakeFd);
+        releaseLoopParts();
         gensio_os_funcs_free(m_os);
         throw std::runtime_error("gensio: cannot set up the event loop");
     }
     m_os->set_read_handler(m_wakeIod, true);
 }
 
-NetLine::Impl::~Impl()
+void NetLine::Impl::releaseLoopParts()
 {
-    // What run() releases is still here when the thread never started, or when the loop gave
-    // up on a connection that would not close.
     if (m_deadline)
         gensio_os_funcs_free_timer(m_os, m_deadline);
     if (m_settle)
@@ -413,7 +407,19 @@ NetLine::Impl::~Impl()
         m_os->clear_fd_handlers_norpt(m_wakeIod);
         m_os->release_iod(m_wakeIod);
     }
-    ::close(m_wakeFd);
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+    m_deadline = nullptr;
+    m_settle = nullptr;
+    m_wakeIod = nullptr;
+    m_wakeFd = -1;
+}
+
+NetLine::Impl::~Impl()
+{
+    // What run() releases is still here when the thread never started, or when the loop gave
+    // up on a connection that would not close.
+    releaseLoopParts();
     // A connection left open still lives on the os funcs.
     if (!m_abandon)
         gensio_os_funcs_free(m_os);
@@ -429,15 +435,7 @@ void NetLine::Impl::start()
 
 void NetLine::Impl::shutdown()
 {
-    {
-        std::unique_lock lock(m_mutex);
-        ++m_generation;
-        m_connected = false;
-        m_outbox.clear();
-        m_commands.push_back(QuitCommand{});
-        waitForRunningEvent(lock);
-    }
-    wake();
+    end(QuitCommand{});
     if (std::this_thread::get_id() == m_thread.get_id())
         m_thread.detach();
     else
@@ -511,12 +509,17 @@ std::size_t NetLine::Impl::pending() const
 
 void NetLine::Impl::close()
 {
+    end(CloseCommand{});
+}
+
+void NetLine::Impl::end(Command command)
+{
     {
         std::unique_lock lock(m_mutex);
         ++m_generation;
         m_connected = false;
         m_outbox.clear();
-        m_commands.push_back(CloseCommand{});
+        m_commands.push_back(std::move(command));
         waitForRunningEvent(lock);
     }
     wake();
