@@ -4,8 +4,9 @@
 // the program: the tests compare the program's tables and behaviour with these. A change to a
 // table of the program is a change to the panel and belongs here too.
 
-#include <QtGlobal>
 #include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -152,6 +153,14 @@ inline constexpr std::array<LookupRow, 36> kLookupRows{{
 
 }  // namespace golden
 
+// Plain C++, so that the fuzz targets can use the tables too.
+[[noreturn]] inline void noSuchControl(const char *kind, std::string_view control)
+{
+    std::fprintf(stderr, "no %s button %.*s\n", kind, static_cast<int>(control.size()),
+                 control.data());
+    std::abort();
+}
+
 // The program's row for a control, or a fatal test error when it has none.
 inline const OneShotButton &oneShot(std::string_view control)
 {
@@ -159,13 +168,13 @@ inline const OneShotButton &oneShot(std::string_view control)
         if (button.control == control)
             return button;
     }
-    qFatal("no one-shot button %s", std::string(control).c_str());
+    noSuchControl("one-shot", control);
 }
 
 inline const HoldButton &hold(std::string_view control)
 {
     const HoldButton *button = findHoldButton(control);
     if (!button)
-        qFatal("no hold button %s", std::string(control).c_str());
+        noSuchControl("hold", control);
     return *button;
 }
