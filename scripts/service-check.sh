@@ -78,10 +78,10 @@ chmod 755 "$work/boot"
 unshare --mount --pid --fork --mount-proc --propagation private "$work/boot" \
     >"$work/systemd.log" 2>&1 &
 boot_pid=$!
-in_boot() {
+in_boot() {  # runs a command in the namespaces, for at most 60 s
     local init
     init=$(pgrep -P "$boot_pid" -x systemd) || return 1
-    nsenter -t "$init" -m -p "$@"
+    timeout 60 nsenter -t "$init" -m -p "$@"
 }
 state=
 for _ in $(seq 100); do
@@ -98,7 +98,7 @@ running | degraded) ;;
 esac
 
 query() {  # query COMMAND...: one line each, after the greeting
-    python3 - "$port" "$@" <<'PY'
+    timeout 60 python3 - "$port" "$@" <<'PY'
 import socket, sys, time
 port = int(sys.argv[1])
 for _ in range(100):
