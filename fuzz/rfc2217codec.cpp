@@ -6,7 +6,7 @@
 // stays within its bound however long the server goes on; and line bytes escaped for the wire
 // come back exactly, with nothing sent in reply.
 
-#include "qt/rfc2217codec.h"
+#include "core/rfc2217/rfc2217codec.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -12,8 +12,9 @@ allowed() {
     core/panel) echo "core/protocol core/panel" ;;
     core/ctl) echo "core/protocol core/panel core/ctl" ;;
     core/pjlink) echo "core/protocol core/panel core/ctl core/pjlink" ;;
+    core/rfc2217) echo "core/rfc2217" ;;
     os) echo "os" ;;
-    qt) echo "core/protocol core/panel core/ctl core/pjlink os qt" ;;
+    qt) echo "core/protocol core/panel core/ctl core/pjlink core/rfc2217 os qt" ;;
     widgets) echo "core/protocol core/panel os qt widgets" ;;
     sim/core) echo "core/protocol sim/core" ;;
     sim/qt) echo "core/protocol sim/core os sim/qt" ;;
@@ -23,14 +24,14 @@ allowed() {
 # os: the standard library and the system's headers, no Qt.
 os_forbidden='^<(Q|q[a-z])'
 # The plain layers: the standard library only.
-plain='^(core/protocol|core/panel|core/ctl|core/pjlink|sim/core)$'
+plain='^(core/protocol|core/panel|core/ctl|core/pjlink|core/rfc2217|sim/core)$'
 system_header='^<(Q|q[a-z]|unistd|fcntl|poll|termios|pty|signal|sys/|grp|pwd|dirent|netinet|arpa|gensio)'
 
 failed=0
 while IFS= read -r file; do
     rel=${file#src/}
     layer=
-    for candidate in core/protocol core/panel core/ctl core/pjlink os sim/core sim/qt qt widgets app; do
+    for candidate in core/protocol core/panel core/ctl core/pjlink core/rfc2217 os sim/core sim/qt qt widgets app; do
         if [[ $rel == "$candidate"/* ]]; then
             layer=$candidate
             break

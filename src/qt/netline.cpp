@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "core/panel/devicemap.h"
-#include "qt/rfc2217codec.h"
+#include "core/rfc2217/rfc2217codec.h"
 
 namespace {
 

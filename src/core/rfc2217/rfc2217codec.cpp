@@ -1,4 +1,4 @@
-#include "qt/rfc2217codec.h"
+#include "core/rfc2217/rfc2217codec.h"
 
 namespace {
 
