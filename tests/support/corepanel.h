@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string_view>
 #include <type_traits>
 
@@ -39,12 +38,6 @@ struct CorePanel {
     const IntervalTimer &timer3 = core.settingsFrame().timeout();
     const IntervalTimer &timer4 = monitor.displayTimeout();
 
-    // The panel as start-up leaves it: COM1 open at 19200 baud.
-    void startUp()
-    {
-        if (core.startUp())
-            throw std::runtime_error("the fake COM1 did not open");
-    }
     // The operator's actions on a control, by its name ("Command17") or caption ("003").
     void click(std::string_view control) { core.click(oneShot(control)); }
     void press(std::string_view control) { core.press(hold(control)); }
