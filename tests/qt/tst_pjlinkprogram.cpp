@@ -187,10 +187,9 @@ void TestPjlinkProgram::clientsOfAChainShouldEachGetTheirOwnProjectorsReplies()
     // Four projectors: 001 held on and 002 in standby, while other clients switch 003 and 004
     // on and off and change their inputs; 16 clients poll POWR and LAMP every 100 ms.
     QFETCH(bool, throughSer2net);
-    // Through ser2net the simulator keeps to the line's speed, as a projector does: the
-    // network port reckons the bytes still on the far line at 19200 bit/s and drops a frame
-    // that would overrun its 512 bytes, which replies faster than the line can carry them
-    // would otherwise bring about.
+    // Through ser2net the simulator keeps to the line's speed, as a projector does; on the
+    // pseudo-terminal it answers at once, faster than the line it stands for, so each frame
+    // waits for room in the output buffer, which counts what that line would still carry.
     QStringList options{"--chain", "4", "--countdown", "300", "--cooling", "300"};
     if (throughSer2net)
         options << "--pace";
