@@ -6,23 +6,25 @@
 #include <utility>
 
 #include "core/protocol/frame.h"
+#include "core/protocol/oneshotbuttons.h"
 #include "core/protocol/statusdecoder.h"
 
 namespace {
 
-// The frames' codes (core/protocol/oneshotbuttons.h).
-constexpr std::string_view kPowerOn = "C00";
-constexpr std::string_view kPowerOff = "C01";
-constexpr std::array<std::string_view, 3> kInputs{"C05", "C06", "C07"};
-constexpr std::string_view kSoundMuteOn = "C0B";
-constexpr std::string_view kSoundMuteOff = "C0C";
-constexpr std::string_view kNoShowOn = "C0D";
-constexpr std::string_view kNoShowOff = "C0E";
-constexpr std::string_view kStatus = "CR0";
-constexpr std::string_view kMode = "CR1";
-constexpr std::string_view kLampTime = "CR3";
-constexpr std::string_view kLampMode = "CR7";
-constexpr std::string_view kStatus2 = "CRA";
+// The frames' codes, from the button table.
+constexpr std::string_view kPowerOn = codeOf("power-on");
+constexpr std::string_view kPowerOff = codeOf("power-off");
+constexpr std::array<std::string_view, 3> kInputs{codeOf("input-1"), codeOf("input-2"),
+                                                  codeOf("input-3")};
+constexpr std::string_view kSoundMuteOn = codeOf("sound-mute-on");
+constexpr std::string_view kSoundMuteOff = codeOf("sound-mute-off");
+constexpr std::string_view kNoShowOn = codeOf("no-show-on");
+constexpr std::string_view kNoShowOff = codeOf("no-show-off");
+constexpr std::string_view kStatus = codeOf("status");
+constexpr std::string_view kMode = codeOf("mode");
+constexpr std::string_view kLampTime = codeOf("lamp-time");
+constexpr std::string_view kLampMode = codeOf("lamp-mode");
+constexpr std::string_view kStatus2 = codeOf("status-2");
 
 // What a STATUS reply says in PJLink's terms: the power state POWR reports, and the
 // temperature and "other" digits of ERST. Its first character is the power state (0 on, 8

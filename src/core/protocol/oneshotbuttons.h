@@ -49,6 +49,17 @@ inline constexpr std::array<OneShotButton, 30> kOneShotButtons{{
     {"Command12", "status-2", "", "STATUS 2", "CRA"},
 }};
 
+// The code of the button koru-ctl calls name, for a program that sends it by name. A name the
+// table does not hold is no constant expression, so it does not build.
+consteval std::string_view codeOf(std::string_view name)
+{
+    for (const OneShotButton &button : kOneShotButtons) {
+        if (button.name == name)
+            return button.code;
+    }
+    throw "no one-shot button has this name";
+}
+
 // The repeat interval and arrow mode that MENU "ON" and "A-IMAGE" leave behind.
 inline constexpr int kMenuArrowRepeatMs = 200;
 inline constexpr unsigned char kMenuArrowMode = 1;
