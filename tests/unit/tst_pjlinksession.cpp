@@ -429,6 +429,15 @@ void TestPjlinkSession::lostLineShouldAnswerErr4UntilALineIsBack()
     rig.queue.setLine(&thirdLine);
     thirdFar.run(100);
     QCOMPARE(client.out, QByteArray("%1POWR=1\r"));
+    // The request on the line when it is held ends ERR4; the one behind it waits.
+    client.out.clear();
+    client.send("%1POWR ?\r%1POWR ?\r");
+    rig.queue.hold();
+    thirdFar.run(100);
+    QCOMPARE(client.out, QByteArray("%1POWR=ERR4\r"));
+    rig.queue.setLine(&thirdLine);
+    thirdFar.run(100);
+    QCOMPARE(client.out, QByteArray("%1POWR=ERR4\r%1POWR=1\r"));
 }
 
 QTEST_APPLESS_MAIN(TestPjlinkSession)

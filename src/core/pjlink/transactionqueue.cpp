@@ -4,8 +4,11 @@
 
 void TransactionQueue::hold()
 {
-    setLine(nullptr);
+    // Held first, so that the requests the end of the current one lets through wait too.
+    m_line = nullptr;
     m_held = true;
+    if (m_current)
+        ended({TransactionEnd::Lost, {}, std::nullopt});
 }
 
 void TransactionQueue::setLine(LineTransactions *line)
