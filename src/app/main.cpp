@@ -23,18 +23,13 @@ namespace {
 // True when the window would have no display to go to: the platform Qt would choose is X11 or
 // Wayland, and neither DISPLAY nor WAYLAND_DISPLAY (nor -display) says where one is. Qt would
 // then abort with advice to reinstall the program.
-bool noDisplay(int argc, char *argv[])
+bool noDisplay(const Options &options)
 {
-    std::string platform;
-    if (const char *chosen = std::getenv("QT_QPA_PLATFORM"))
+    std::string platform = options.qtPlatform;
+    if (const char *chosen = std::getenv("QT_QPA_PLATFORM"); chosen && platform.empty())
         platform = chosen;
-    for (int i = 1; i + 1 < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "-platform")
-            platform = argv[i + 1];
-        else if (argument == "-display")
-            return false;
-    }
+    if (options.qtDisplay)
+        return false;
     const auto set = [](const char *name) {
         const char *value = std::getenv(name);
         return value && *value;
@@ -83,7 +78,7 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    if (noDisplay(argc, argv)) {
+    if (noDisplay(options)) {
         std::cerr << "koru-panel: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set): "
                      "start it in a desktop session or over ssh -X, or on a virtual display "
                      "(xvfb-run koru-panel)\n";

@@ -110,6 +110,15 @@ Options Options::parse(const std::vector<std::string> &arguments)
             continue;
         }
         if (const std::size_t length = qtOptionLength(argument, i + 1 < arguments.size())) {
+            // What says whether the window will have a display, as Qt reads it: "-platform
+            // NAME" or "--platform NAME" (Qt reads no "=" form of these two).
+            std::string_view name = argument;
+            if (name.starts_with("--"))
+                name.remove_prefix(1);
+            if (length == 2 && name == "-platform")
+                options.qtPlatform = arguments[i + 1];
+            else if (length == 2 && name == "-display")
+                options.qtDisplay = true;
             i += length - 1;
             continue;
         }

@@ -16,7 +16,10 @@ struct Options {
     bool mapsCom2 = false;
     bool demo = false;
     std::string logPath;  // the traffic log; empty: none
-    std::string error;    // for Action::Error
+    // Qt's -platform and -display, in whichever form they were given; Qt takes them itself.
+    std::string qtPlatform;  // empty: none given
+    bool qtDisplay = false;
+    std::string error;  // for Action::Error
 
     static Options parse(const std::vector<std::string> &arguments);
     // The mapping in force: the command line's over the settings file's.

@@ -15,6 +15,7 @@ private Q_SLOTS:
     void relativePathIsTakenFromTheCurrentDirectory();
     void helpListsEveryOption();
     void logTakesAFileAndIsOffWithoutIt();
+    void qtsDisplayOptionsAreNotedAsQtReadsThem();
     void versionGivesTheFileVersionAndComment();
 };
 
@@ -183,6 +184,17 @@ void TestOptions::logTakesAFileAndIsOffWithoutIt()
     QCOMPARE(Options::parse({"koru-panel", "--log", "t.log"}).logPath, std::string("t.log"));
     QCOMPARE(Options::parse({"koru-panel", "--log"}).error,
              std::string("option '--log' needs a file"));
+}
+
+void TestOptions::qtsDisplayOptionsAreNotedAsQtReadsThem()
+{
+    // Whether the window will have a display depends on them: Qt reads "-platform NAME" and
+    // "--platform NAME", and no "=" form.
+    QCOMPARE(Options::parse({"koru-panel", "-platform", "offscreen"}).qtPlatform, "offscreen");
+    QCOMPARE(Options::parse({"koru-panel", "--platform", "offscreen"}).qtPlatform, "offscreen");
+    QCOMPARE(Options::parse({"koru-panel", "-platform=offscreen"}).qtPlatform, "");
+    QVERIFY(Options::parse({"koru-panel", "--display", ":1"}).qtDisplay);
+    QVERIFY(!Options::parse({"koru-panel", "-geometry", "10x10"}).qtDisplay);
 }
 
 void TestOptions::versionGivesTheFileVersionAndComment()
