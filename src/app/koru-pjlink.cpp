@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/endsignals.h"
+#include "app/usageerror.h"
 #include "app/version.h"
 #include "core/pjlink/pjlinkconfig.h"
 #include "qt/pjlinkdigest.h"
@@ -36,7 +37,7 @@ constexpr const char *kUsage =
     "  --address A           single (default), or 001 to 004 on a chain\n"
     "  --listen HOST:PORT    where PJLink clients connect (default 0.0.0.0:4352)\n"
     "  --password-file FILE  the PJLink password, the file's first line\n"
-    "  --help, --version\n";
+    "  --help, -V, --version\n";
 
 struct Options {
     std::string config;
@@ -58,7 +59,7 @@ Options parse(const QStringList &arguments)
             options.help = true;
             continue;
         }
-        if (option == QLatin1String("--version")) {
+        if (option == QLatin1String("--version") || option == QLatin1String("-V")) {
             options.version = true;
             continue;
         }
@@ -118,11 +119,11 @@ int main(int argc, char *argv[])
         return 0;
     }
     if (options.version) {
-        std::printf("koru-pjlink %s\n", kFileVersion);
+        std::printf("koru-pjlink %s\n", kVersion);
         return 0;
     }
     if (!options.error.empty()) {
-        std::fprintf(stderr, "koru-pjlink: %s\n\n%s", options.error.c_str(), kUsage);
+        std::fputs(usageError("koru-pjlink", options.error).c_str(), stderr);
         return kUsageError;
     }
 
@@ -136,15 +137,12 @@ int main(int argc, char *argv[])
         if (!options.passwordFile.empty()) {
             std::string password = readFile(options.passwordFile, &error);
             password.resize(std::min(password.size(), password.find_first_of("\r\n")));
-            const PjlinkConfig checked = parsePjlinkConfig(
-                "[projector]\nline = x\npassword = " + password + "\n", options.passwordFile);
-            if (!error.empty() || !checked.error.empty()) {
-                std::fprintf(stderr, "koru-pjlink: %s\n",
-                             (error.empty() ? options.passwordFile +
-                                                  ": the password is 1 to 32 visible "
-                                                  "characters, no spaces, on the first line"
-                                            : error)
-                                 .c_str());
+            if (error.empty()) {
+                if (auto wrong = checkPjlinkPassword(password))
+                    error = options.passwordFile + ": the first line's " + *wrong;
+            }
+            if (!error.empty()) {
+                std::fprintf(stderr, "koru-pjlink: %s\n", error.c_str());
                 return kFailed;
             }
             options.single.projector.password = password;

@@ -763,6 +763,7 @@ void TestKoruCtl::everyProgramGivesTheOneVersionFirst_data()
         QTest::addRow("koru-ctl %s", option) << QStringLiteral(KORU_CTL) << option;
         QTest::addRow("projector-sim %s", option) << QStringLiteral(PROJECTOR_SIM) << option;
         QTest::addRow("koru-panel %s", option) << QStringLiteral(KORU_PANEL) << option;
+        QTest::addRow("koru-pjlink %s", option) << QStringLiteral(KORU_PJLINK) << option;
     }
 }
 

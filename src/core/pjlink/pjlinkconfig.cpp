@@ -50,6 +50,18 @@ std::optional<std::string> listenOn(PjlinkEndpoint &endpoint, std::string_view l
 }
 
 // A key and its value, into endpoint; what is wrong otherwise.
+}  // namespace
+
+std::optional<std::string> checkPjlinkPassword(std::string_view password)
+{
+    if (password.empty() || password.size() > 32 || !printable(password) ||
+        password.find(' ') != std::string_view::npos)
+        return "password is 1 to 32 visible characters, no spaces";
+    return std::nullopt;
+}
+
+namespace {
+
 std::optional<std::string> setKey(PjlinkEndpoint &endpoint, std::string_view key,
                                   std::string_view value)
 {
@@ -70,9 +82,8 @@ std::optional<std::string> setKey(PjlinkEndpoint &endpoint, std::string_view key
     } else if (key == "listen") {
         return listenOn(endpoint, value);
     } else if (key == "password") {
-        if (value.empty() || value.size() > 32 || !printable(value) ||
-            value.find(' ') != std::string_view::npos)
-            return "password is 1 to 32 visible characters, no spaces";
+        if (auto wrong = checkPjlinkPassword(value))
+            return wrong;
         projector.password = value;
     } else if (key == "name" || key == "inf1" || key == "inf2" || key == "info") {
         const std::size_t most = key == "name" ? 64 : 32;

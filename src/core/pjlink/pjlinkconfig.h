@@ -44,6 +44,8 @@ PjlinkConfig parsePjlinkConfig(std::string_view text, std::string_view fileName)
 
 // A line, "HOST:PORT" and an address as the command line gives them, checked as the file's.
 std::optional<std::string> checkPjlinkEndpoint(PjlinkEndpoint &endpoint, std::string_view listen);
+// What is wrong with a password, or nothing: 1 to 32 visible characters, no spaces.
+std::optional<std::string> checkPjlinkPassword(std::string_view password);
 
 // The prefix of the address's frames, or nothing for an address that is none.
 std::optional<std::string> pjlinkIdPrefix(std::string_view address);
