@@ -333,6 +333,19 @@ void TestPjlinkProgram::malformedConfigurationShouldBeRefusedWithItsLine()
     QCOMPARE(process.exitCode(), 1);
     QCOMPARE(process.readAllStandardError(),
              "koru-pjlink: " + path.toUtf8() + ":3: speed is 19200 or 9600, not 4800\n");
+    // A password file is held to the configuration's rule, spaces and all.
+    const QString passwordPath = m_dir.filePath("password");
+    QFile password(passwordPath);
+    QVERIFY(password.open(QIODevice::WriteOnly));
+    password.write(" Hall1Secret \n");
+    password.close();
+    process.start(QStringLiteral(KORU_PJLINK),
+                  {"--line", "/dev/null", "--password-file", passwordPath});
+    QVERIFY(process.waitForFinished(kTimeoutMs));
+    QCOMPARE(process.exitCode(), 1);
+    QCOMPARE(process.readAllStandardError(),
+             "koru-pjlink: " + passwordPath.toUtf8() +
+                 ": the first line's password is 1 to 32 visible characters, no spaces\n");
 }
 
 // The npm package pjlink, which scripts/setup.sh installs into tests/pjlink-client.
