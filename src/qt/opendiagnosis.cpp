@@ -107,8 +107,8 @@ std::string octalMode(mode_t mode)
     return text;
 }
 
-}  // namespace
-
+// What would let the user open a device that refused them: the group to join where the device's
+// group may read and write it, otherwise who owns it, its mode and what would help.
 std::string permissionAdvice(const std::string &path)
 {
     struct stat info {};
@@ -138,6 +138,8 @@ std::string permissionAdvice(const std::string &path)
            "it; then add your user to dialout (sudo usermod -aG dialout $USER), and log out and "
            "in again.";
 }
+
+}  // namespace
 
 std::string deviceGroup(const std::string &path)
 {
@@ -173,8 +175,9 @@ std::string lockFileName(const std::string &path)
 
 std::string serialLockFile(const std::string &path)
 {
+    const std::string name = lockFileName(path);
     for (const char *directory : kLockDirectories) {
-        std::string file = directory + lockFileName(path);
+        std::string file = directory + name;
         if (::access(file.c_str(), F_OK) == 0)
             return file;
     }
@@ -183,11 +186,12 @@ std::string serialLockFile(const std::string &path)
 
 std::string newSerialLockFile(const std::string &path)
 {
+    const std::string name = lockFileName(path);
     for (const char *directory : kLockDirectories) {
         if (::access(directory, R_OK | W_OK) == 0)
-            return directory + lockFileName(path);
+            return directory + name;
     }
-    return kLockDirectories[0] + lockFileName(path);
+    return kLockDirectories[0] + name;
 }
 
 namespace {

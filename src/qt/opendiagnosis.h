@@ -19,10 +19,6 @@ std::string describeOpenFailure(int port, const std::string &path, SerialErrorCo
 std::string describeNetFailure(int port, const std::string &url, SerialErrorCode failure,
                                const std::string &detail);
 
-// What would let the user open a device that refused them: the group to join where the device's
-// group may read and write it, otherwise who owns it, its mode and what would help.
-std::string permissionAdvice(const std::string &path);
-
 // The name of the group that owns the device, or its number when it has no name.
 std::string deviceGroup(const std::string &path);
 

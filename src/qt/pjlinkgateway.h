@@ -11,6 +11,7 @@
 #include "core/pjlink/pjlinkconfig.h"
 #include "core/pjlink/pjlinksession.h"
 #include "core/pjlink/transactionqueue.h"
+#include "core/protocol/holdbuttons.h"
 #include "qt/programline.h"
 
 class QTcpServer;
@@ -23,7 +24,7 @@ class GatewayLine final : public QObject {
 public:
     static constexpr int kReopenMs = 1000;
     // How long a projector is given to start its reply, as the panel gives it (Timer2).
-    static constexpr int kReplyTimeoutMs = 500;
+    static constexpr int kReplyTimeoutMs = kNormalReplyTimeoutMs;
 
     GatewayLine(const std::string &line, int speed, const Clock &clock, Clock &timers);
     ~GatewayLine() override;
@@ -73,7 +74,6 @@ public:
 
     // Starts listening; what is wrong otherwise.
     std::optional<std::string> listen();
-    int connections() const { return static_cast<int>(m_connections.size()); }
 
 private:
     struct Connection;

@@ -36,7 +36,8 @@ void QtSerialControl::post(Handler handler)
 LineTransport &QtSerialControl::transportFor(const std::string &name)
 {
     const bool network = DeviceMap::isNetworkName(name);
-    if (m_transport && m_transportIsNetwork == network)
+    // A network line is the one transport that does not open at once.
+    if (m_transport && m_transport->opensAtOnce() != network)
         return *m_transport;
     LineTransport::Events events;
     events.received = [this] { post([this] { onReceived(); }); };
@@ -52,7 +53,6 @@ LineTransport &QtSerialControl::transportFor(const std::string &name)
         m_transport = std::make_unique<NetworkLine>(std::move(events));
     else
         m_transport = std::make_unique<DeviceLine>(std::move(events));
-    m_transportIsNetwork = network;
     return *m_transport;
 }
 

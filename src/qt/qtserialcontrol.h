@@ -70,5 +70,4 @@ private:
     // what it handed over for that opening is recognised and dropped.
     std::atomic<quint64> m_generation = 0;
     std::unique_ptr<LineTransport> m_transport;
-    bool m_transportIsNetwork = false;
 };
