@@ -22,9 +22,7 @@ LineTransactions::LineTransactions(SerialControl &port, Clock &clock, int timeou
             return;
         if (quiet())
             return send();
-        const auto left = *m_doubtSince + std::chrono::milliseconds(kQuietGapMs) - m_clock.now();
-        m_quietCheck->start(
-            static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+        lookWhenQuiet();
     });
     m_writeRetry = m_clock.createTimer([this] {
         m_writeRetry->stop();
@@ -58,14 +56,14 @@ void LineTransactions::request(std::string frame, Done done)
         return send();
     m_phase = Phase::Settling;
     m_deadline->start(kQuietGapMs + m_timeoutMs);
+    lookWhenQuiet();
+}
+
+void LineTransactions::lookWhenQuiet()
+{
     const auto left = *m_doubtSince + std::chrono::milliseconds(kQuietGapMs) - m_clock.now();
     m_quietCheck->start(
         static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
-}
-
-void LineTransactions::distrust()
-{
-    noise();
 }
 
 bool LineTransactions::quiet() const
@@ -73,7 +71,7 @@ bool LineTransactions::quiet() const
     return !m_doubtSince || m_clock.now() - *m_doubtSince >= std::chrono::milliseconds(kQuietGapMs);
 }
 
-void LineTransactions::noise()
+void LineTransactions::distrust()
 {
     m_doubtSince = m_clock.now();
 }
@@ -113,21 +111,21 @@ void LineTransactions::write()
 void LineTransactions::received(std::string_view bytes)
 {
     if (m_phase != Phase::Awaiting)
-        return noise();
+        return distrust();
     // Only the new bytes are looked at: the reply so far holds no carriage return.
     const auto end = bytes.find('\r');
     const std::string_view taken = bytes.substr(0, end == std::string_view::npos ? end : end + 1);
     const std::size_t room = kMaxReplyBytes - m_reply.size();
     m_reply.append(taken.substr(0, room));
     if (taken.size() > room) {
-        noise();
+        distrust();
         return finish(TransactionEnd::Overlong);
     }
     if (end == std::string_view::npos)
         return;
     // What follows the carriage return is no part of this reply, nor of the next.
     if (taken.size() < bytes.size())
-        noise();
+        distrust();
     finish(TransactionEnd::Reply);
 }
 
@@ -151,7 +149,7 @@ void LineTransactions::finish(TransactionEnd end)
     m_writeRetry->stop();
     m_phase = Phase::Idle;
     if (end == TransactionEnd::TimedOut)
-        noise();
+        distrust();
     Done done = std::move(m_done);
     m_done = nullptr;
     if (done)

@@ -71,8 +71,9 @@ public:
     // the wait for room in the port's output buffer: the time-out, then NotWritten.
     void request(std::string frame, Done done);
     bool lineLost() const { return m_lost; }
-    // The reply taken did not fit its request (it did not decode): the line may still hold
-    // the rest of something else, so it must be quiet before the next frame.
+    // The line may still hold the rest of something else (bytes that belonged to nobody, a
+    // reply that did not fit its request): the next frame waits until it has been quiet for
+    // kQuietGapMs.
     void distrust();
 
 private:
@@ -84,7 +85,8 @@ private:
     void send();
     // Hands the frame to the port, or waits to try again while its output buffer is full.
     void write();
-    void noise();
+    // Looks again once the line may have been quiet for kQuietGapMs.
+    void lookWhenQuiet();
     bool quiet() const;
     void finish(TransactionEnd end);
 
