@@ -123,14 +123,19 @@ void overhead()
         for (int i = 0; i < kRoundTrips; ++i) {
             QEventLoop loop;
             QElapsedTimer timer;
+            bool done = false;
             bool ok = false;
             timer.start();
             line.request("CR0\r", [&](TransactionResult result) {
                 ok = result.end == TransactionEnd::Reply;
+                done = true;
                 loop.quit();
             });
-            if (!ok)
+            if (!done)
                 loop.exec();
+            // A time-out is no round trip: the figure would be the time-out's.
+            if (!ok)
+                return static_cast<void>(std::puts("pjlink overhead: a CR0 got no reply"));
             direct.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
         }
         port.closePort();

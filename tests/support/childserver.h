@@ -97,8 +97,13 @@ private:
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (std::chrono::steady_clock::now() < deadline) {
-            if (m_pid < 0 || ::waitpid(m_pid, nullptr, WNOHANG) != 0)
+            if (m_pid < 0)
                 return false;
+            // A child that has ended is reaped here, and its number is no longer ours to kill.
+            if (::waitpid(m_pid, nullptr, WNOHANG) != 0) {
+                m_pid = -1;
+                return false;
+            }
             if (Ser2NetRig::isListening(port))
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));  // a child's start-up

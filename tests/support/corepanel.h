@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string_view>
 #include <type_traits>
 
@@ -54,11 +55,10 @@ struct CorePanel {
     // Selects the PJ Select option whose prefix this is.
     void selectPrefix(std::string_view prefix)
     {
-        for (const AddressOption &option : kAddressOptions) {
-            if (option.idPrefix == prefix)
-                return core.selectAddress(option);
-        }
-        throw std::invalid_argument("no PJ Select option has this prefix");
+        const AddressOption *option = findAddressOption(prefix);
+        if (!option)
+            throw std::invalid_argument("no PJ Select option has this prefix");
+        core.selectAddress(*option);
     }
 
     // Displays that stamp their changes with the virtual time when they can.
