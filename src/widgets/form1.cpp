@@ -81,7 +81,6 @@ Form1::Form1(Clock &clock, SerialControl &comm, MessageBox &messages, QWidget *p
     // A dark desktop theme would otherwise darken the buttons under their black captions and
     // hide which option is chosen.
     setPalette(designedPalette());
-    colour(this, QPalette::Window, toColor(layout::kBackColour));
     colour(this, QPalette::WindowText, Qt::black);
     setFixedWidth(toPixels(layout::kClientWidth));
     applyHeight();
