@@ -19,6 +19,11 @@ DeviceMap lineMap(const std::string &line)
 // connection's output before it is dropped.
 constexpr qint64 kMaxUnreadBytes = qint64{64} * 1024;
 
+// Connections a projector's endpoint holds at once; one more is closed as it comes, so that
+// clients that open and never close cannot take every descriptor the gateway has (and with
+// them its lines).
+constexpr std::size_t kMaxConnections = 64;
+
 }  // namespace
 
 GatewayLine::GatewayLine(const std::string &line, int speed, const Clock &clock, Clock &timers)
@@ -134,6 +139,11 @@ std::optional<std::string> PjlinkEndpointServer::listen()
 void PjlinkEndpointServer::accept()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        if (m_connections.size() >= kMaxConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         auto connection = std::make_unique<Connection>();
         Connection *c = connection.get();
         c->socket = socket;
